@@ -1,0 +1,51 @@
+# Shared helpers for the scripts in this folder; source it, do not run it.
+set -euo pipefail
+
+KELPORA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+KELPORA_JOBS="${KELPORA_JOBS:-2}"
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs whatever listed package is missing; a no-op once everything is there.
+ensure_packages() {
+  local wanted missing=()
+  wanted=$(sed -e 's/#.*//' -e '/^\s*$/d' "$KELPORA_ROOT/scripts/packages.txt")
+  for pkg in $wanted; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$pkg")
+    fi
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  fi
+}
+
+# configure_and_build <build dir> [cmake options...]
+configure_and_build() {
+  local dir="$1"; shift
+  cmake -S "$KELPORA_ROOT" -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$KELPORA_JOBS"
+}
+
+KELPORA_SERVER_PIDS=()
+stop_servers() {
+  local pid
+  for pid in "${KELPORA_SERVER_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
+
+# Starts Xvfb on a free display and exports DISPLAY; the display supports GLX through Mesa.
+start_xvfb() {
+  local fifo display
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp +extension GLX 3>"$fifo" >/dev/null 2>&1 &
+  KELPORA_SERVER_PIDS+=($!)
+  read -r -t 20 display <"$fifo" || { echo "Xvfb did not start" >&2; rm -f "$fifo"; return 1; }
+  rm -f "$fifo"
+  export DISPLAY=":$display"
+  echo "Xvfb running on $DISPLAY"
+}
