@@ -8,10 +8,11 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# Installs whatever listed package is missing; a no-op once everything is there.
+# Installs whatever package scripts/packages/*.txt lists and is missing; a
+# no-op once everything is there.
 ensure_packages() {
   local wanted missing=()
-  wanted=$(sed -e 's/#.*//' -e '/^\s*$/d' "$KELPORA_ROOT/scripts/packages.txt")
+  wanted=$(cat "$KELPORA_ROOT"/scripts/packages/*.txt | sed -e 's/#.*//' -e '/^\s*$/d' | sort -u)
   for pkg in $wanted; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$pkg")

@@ -1,0 +1,92 @@
+#include "process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace kelpora::testing {
+
+namespace {
+
+long long NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& workingDir, const std::string& input, int timeoutMs) {
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    dup2(inPipe[0], 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(inPipe[0]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  signal(SIGPIPE, SIG_IGN);
+  if (!input.empty()) {
+    [[maybe_unused]] ssize_t written = write(inPipe[1], input.data(), input.size());
+  }
+  close(inPipe[1]);
+
+  ProcessResult result;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  long long deadline = NowMs() + timeoutMs;
+  bool killed = false;
+  while (open > 0) {
+    long long left = deadline - NowMs();
+    if (left <= 0 && !killed) {
+      kill(child, SIGKILL);
+      killed = true;
+    }
+    int ready = poll(fds, 2, left > 0 ? static_cast<int>(left) : 100);
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[4096];
+      ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(got));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status)) {
+    result.exited = true;
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signalled = true;
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+}  // namespace kelpora::testing
