@@ -22,8 +22,8 @@ void DelayMs(int32_t ms) { SystemDriver()->DelayMs(ms); }
 
 Ref<TTickTimer> CreateTickTimer(float hz) {
   auto timer = MakeRef<TTickTimer>();
-  double period = 1000.0 / static_cast<double>(hz);
-  if (!(period >= 1.0)) period = 1.0;  // also catches NaN and negative rates
+  double period = hz > 0 ? 1000.0 / static_cast<double>(hz) : 1.0;
+  if (!(period >= 1.0)) period = 1.0;  // rates above 1000 Hz and NaN
   if (period > std::numeric_limits<int32_t>::max()) period = std::numeric_limits<int32_t>::max();
   timer->periodMs = static_cast<int32_t>(period);
   timer->nextTickMs = ClockMs();

@@ -1,0 +1,103 @@
+// The clock, the busy wait and the tick timer, against the real clock.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+
+#include "runtime/clock.h"
+#include "runtime/errors.h"
+#include "runtime/system_driver.h"
+
+using namespace kelpora;
+
+namespace {
+
+class Clock : public ::testing::Test {
+ protected:
+  void SetUp() override { InitSystemModule(); }
+  static double ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
+  }
+};
+
+TEST(ClockArithmetic, DifferencesSurviveTheWrap) {
+  EXPECT_EQ(ClockDiff(INT32_MIN, INT32_MAX), 1);
+  EXPECT_EQ(ClockDiff(INT32_MAX, INT32_MIN), -1);
+  EXPECT_EQ(ClockDiff(5, -5), 10);
+  EXPECT_EQ(ClockAdd(INT32_MAX, 10), INT32_MIN + 9);
+  EXPECT_EQ(ClockDiff(ClockAdd(-3, 1000), -3), 1000);
+}
+
+TEST_F(Clock, ReadsTheWallClockInMilliseconds) {
+  int32_t first = ClockMs();
+  auto start = std::chrono::steady_clock::now();
+  DelayMs(30);
+  int32_t passed = ClockDiff(ClockMs(), first);
+  EXPECT_GE(passed, 30);
+  EXPECT_GE(ElapsedMs(start), 29.0);
+  EXPECT_LT(passed, 1000);
+}
+
+TEST_F(Clock, DelayOfZeroOrLessReturnsAtOnce) {
+  auto start = std::chrono::steady_clock::now();
+  DelayMs(0);
+  DelayMs(-5);
+  DelayMs(INT_MIN);
+  EXPECT_LT(ElapsedMs(start), 5.0);
+}
+
+TEST_F(Clock, TickTimerPeriods) {
+  EXPECT_EQ(CreateTickTimer(60)->periodMs, 16);  // truncated
+  EXPECT_EQ(CreateTickTimer(1000)->periodMs, 1);
+  EXPECT_EQ(CreateTickTimer(5000)->periodMs, 1);  // never 0
+  EXPECT_EQ(CreateTickTimer(0)->periodMs, 1);
+  EXPECT_EQ(CreateTickTimer(-3)->periodMs, 1);
+  EXPECT_EQ(CreateTickTimer(0.5f)->periodMs, 2000);
+}
+
+TEST_F(Clock, LateTickCountsEveryPeriodThatPassed) {
+  auto timer = CreateTickTimer(10);  // 100 ms
+  int32_t start = ClockAdd(ClockMs(), -350);
+  timer->nextTickMs = start;
+  auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitTick(timer), 3);
+  EXPECT_EQ(timer->nextTickMs, ClockAdd(start, 300));
+  EXPECT_LT(ElapsedMs(began), 5.0);  // late: no waiting
+}
+
+TEST_F(Clock, EarlyTickWaitsForTheNextOne) {
+  auto timer = CreateTickTimer(25);  // 40 ms
+  int32_t tick = timer->nextTickMs;
+  auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitTick(timer), 1);
+  EXPECT_GE(ElapsedMs(began), 38.0);
+  EXPECT_EQ(timer->nextTickMs, ClockAdd(tick, 40));
+}
+
+TEST_F(Clock, TickTimerAheadOfTheClockStillReportsOneTick) {
+  auto timer = CreateTickTimer(100);  // 10 ms
+  timer->nextTickMs = ClockAdd(ClockMs(), 25);  // more than a period ahead
+  EXPECT_EQ(WaitTick(timer), 1);
+  EXPECT_GE(ClockDiff(ClockMs(), timer->nextTickMs), 0);
+}
+
+TEST(SystemDriver, AbstractSlotsRaiseAndTheLinuxDriverAnswers) {
+  auto abstract = MakeRef<TSystemDriver>();
+  EXPECT_THROW(abstract->ClockMs(), TAbstractMethodError);
+  EXPECT_THROW(abstract->KeyHits(27), TAbstractMethodError);
+  EXPECT_THROW(abstract->PumpEvents(), TAbstractMethodError);
+  InitSystemModule();
+  ASSERT_TRUE(SystemDriver());
+  EXPECT_NE(RefCast<TLinuxSystemDriver>(SystemDriver()).get(), nullptr);
+}
+
+TEST(SystemDriver, DateAndTimeTexts) {
+  String date = CurrentDateText(), time = CurrentTimeText();
+  ASSERT_EQ(time.size(), 8u);
+  EXPECT_EQ(time[2], u':');
+  EXPECT_EQ(time[5], u':');
+  ASSERT_GE(date.size(), 11u);  // "08 Dec 2026"
+  EXPECT_EQ(date[2], u' ');
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// Process tests: the exit path, signals and the start-up directory, checked
+// on a real child process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "process.h"
+
+namespace fs = std::filesystem;
+using kelpora::testing::ProcessResult;
+using kelpora::testing::RunProcess;
+
+namespace {
+
+ProcessResult Probe(const std::string& scenario, const std::string& input = {}) {
+  return RunProcess(RUNTIME_PROBE, {scenario}, {}, input);
+}
+
+const char* kHooksInReverse = "second hook\nfirst hook\n";
+
+TEST(ExitPath, NormalReturnExitsZeroAfterHooks) {
+  auto result = Probe("return");
+  ASSERT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kHooksInReverse);
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(ExitPath, UncaughtErrorPrintsTextWithoutLineEndAndExits255AfterHooks) {
+  auto result = Probe("error");
+  ASSERT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.err, "List index out of range");
+  EXPECT_EQ(result.out, kHooksInReverse);
+}
+
+TEST(ExitPath, UncaughtForeignExceptionAlsoExits255) {
+  auto result = Probe("std-error");
+  ASSERT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.err, "out of memory");
+  EXPECT_EQ(result.out, kHooksInReverse);
+}
+
+TEST(ExitPath, InnermostHandlerReceivesTheError) {
+  auto result = Probe("handled");
+  ASSERT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, std::string("caught inner\ncaught outer\n") + kHooksInReverse);
+}
+
+TEST(Signals, TerminateExitsZeroAfterHooks) {
+  auto result = Probe("sigterm");
+  ASSERT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kHooksInReverse);
+}
+
+TEST(Signals, CrashSignalsRunHooksThenEndByTheSignal) {
+  for (auto [scenario, signal] : {std::pair{"segv", SIGSEGV}, {"sigbus", SIGBUS}, {"sigtrap", SIGTRAP}}) {
+    SCOPED_TRACE(scenario);
+    auto result = Probe(scenario);
+    EXPECT_FALSE(result.exited);
+    ASSERT_TRUE(result.signalled);
+    EXPECT_EQ(result.signal, signal);
+    EXPECT_EQ(result.out, kHooksInReverse);
+  }
+}
+
+TEST(StartUp, RelativePathsResolveAgainstTheExecutablesDirectory) {
+  fs::path exe = fs::canonical(RUNTIME_PROBE);
+  fs::path data = exe.parent_path() / "probe-data.txt";
+  std::ofstream(data) << "beside the executable\n";
+  fs::path elsewhere = fs::temp_directory_path() / ("kelpora-startup-" + std::to_string(getpid()));
+  fs::create_directories(elsewhere);
+  std::ofstream(elsewhere / "probe-data.txt") << "in the start directory\n";
+
+  auto result = RunProcess(exe.string(), {"startup", "second arg"}, elsewhere.string());
+  fs::remove_all(elsewhere);
+  fs::remove(data);
+
+  ASSERT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 0);
+  std::string expected = "data=beside the executable\n"
+                         "exeDir=" + exe.parent_path().string() + "\n"
+                         "exePath=" + exe.string() + "\n"
+                         "startDir=" + fs::canonical(elsewhere.parent_path()).string() + "/" +
+                         elsewhere.filename().string() + "\n"
+                         "title=Kelpora Application\n"
+                         "cwd=" + exe.parent_path().string() + "\n"
+                         "arg=" + exe.string() + "\n"
+                         "arg=startup\n"
+                         "arg=second arg\n";
+  EXPECT_EQ(result.out.substr(0, result.out.find("second hook")), expected);
+}
+
+TEST(Console, AnswersAreReadFromStandardInput) {
+  auto result = Probe("console", "Yes\nn\n\nlevel.map\n");
+  ASSERT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.substr(0, result.out.find("second hook")),
+            "Save (Yes/No)?Quit (Yes/No/Cancel)?Quit (Yes/No/Cancel)?Enter a filename:[level.map]\r\n1 0 -1\n");
+}
+
+}  // namespace
