@@ -1,0 +1,277 @@
+#include "vex2d/graphics_mode.h"
+
+#include "runtime/clock.h"
+#include "runtime/errors.h"
+#include "runtime/startup.h"
+#include "runtime/system_driver.h"
+#include "vex2d/draw_state.h"
+
+namespace kelpora {
+
+int32_t graphicsWidth = 0;
+int32_t graphicsHeight = 0;
+int32_t graphicsDepth = 0;
+int32_t graphicsHertz = 0;
+int32_t graphicsFlags = 0;
+int32_t graphicsGeneration = 1;
+
+namespace {
+
+// Module state lives in leaked objects so that the exit hook can still use it
+// while static destructors run.
+struct TGraphicsModule {
+  Ref<TGraphicsDriver> driver;
+  int32_t defaultFlags = 0;
+  Ref<TDisplayModeArray> modes;
+  Ref<TVex2DGraphics> canvas;          // opened by OpenCanvas
+  Ref<TVex2DGraphics> activeGraphics;  // the one last made current
+  bool softSync = false;
+  TPacingSchedule schedule;
+  bool exitHookAdded = false;
+};
+
+TGraphicsModule& Module() {
+  static auto* module = new TGraphicsModule();
+  return *module;
+}
+
+// Rebasing keeps the clock difference far from its 2^31 ms limit and the
+// accumulator small; moving the start by whole seconds keeps frame times exact.
+constexpr int32_t kRebaseAfterMs = 1 << 20;
+
+void SwapUnderlying(TVex2DGraphics& graphics) {
+  graphics.context->Present();
+  graphics.context->MakeCurrent();
+}
+
+void SetUpRefreshSync(TVex2DGraphics& graphics, int32_t hertz, int32_t flags) {
+  TGraphicsModule& m = Module();
+  m.softSync = false;
+  graphics.driver->SetSwapInterval(0);
+  if (flags & CANVAS_NO_SYNC) return;
+  if ((flags & CANVAS_SOFT_SYNC) && hertz != 0) {
+    m.softSync = true;
+    m.schedule.start = ClockMs();
+    return;
+  }
+  graphics.driver->SetSwapInterval(1);
+  if (hertz == 0) return;
+  int32_t hits = 0;
+  for (int32_t i = 0; i < 100; ++i) {
+    int32_t t0 = ClockMs();
+    SwapUnderlying(graphics);
+    int32_t d = ClockDiff(ClockMs(), t0) - 1000 / hertz;
+    if (d >= -1 && d <= 1) {
+      if (++hits == 3) return;
+    } else {
+      hits = 0;
+    }
+  }
+  if (flags & CANVAS_REQUIRE_SYNC) RaiseError(u"Unable to synchronize to refresh rate");
+  m.softSync = true;
+  m.schedule.start = ClockMs();
+  graphics.driver->SetSwapInterval(0);
+}
+
+}  // namespace
+
+int32_t NextGraphicsGeneration(int32_t generation) {
+  int32_t next = static_cast<int32_t>(static_cast<uint32_t>(generation) + 1u);
+  return next == 0 ? 1 : next;
+}
+
+int32_t AdvancePacing(TPacingSchedule& schedule, int32_t now, int32_t hertz) {
+  int32_t elapsed = ClockDiff(now, schedule.start);
+  if (elapsed >= kRebaseAfterMs) {
+    int32_t seconds = elapsed / 1000;
+    schedule.start = ClockAdd(schedule.start, seconds * 1000);
+    schedule.accum -= static_cast<int64_t>(seconds) * 1000 * hertz;
+    elapsed -= seconds * 1000;
+  }
+  schedule.accum += 1000;
+  int64_t wait = schedule.accum / hertz - elapsed;
+  if (wait > 0 && wait < 1000) return static_cast<int32_t>(wait);
+  // Late, or more than a second ahead: restart the schedule from now.
+  schedule.accum = static_cast<int64_t>(elapsed) * hertz;
+  return 0;
+}
+
+TVex2DGraphics::TVex2DGraphics(Ref<TGraphicsContext> context, Ref<TVex2DDriver> driver)
+    : context(std::move(context)), driver(std::move(driver)) {}
+
+TVex2DGraphics::~TVex2DGraphics() = default;
+
+Ref<TVex2DGraphics> TVex2DGraphics::Create(Ref<TGraphicsContext> context,
+                                           Ref<TVex2DDriver> driver) {
+  return MakeRef<TVex2DGraphics>(std::move(context), std::move(driver));
+}
+
+void TVex2DGraphics::MakeCurrent() {
+  int32_t width = 0, height = 0;
+  context->GetSize(width, height);
+  graphicsWidth = width;
+  graphicsHeight = height;
+  Module().activeGraphics = Ref<TVex2DGraphics>(this);
+  context->MakeCurrent();
+  SetCurrentVex2DDriver(driver);
+  driver->BindContext(context, width, height);
+  ResetDrawState(width, height);
+}
+
+void TVex2DGraphics::Present() {
+  Ref<TVex2DGraphics> self(this);  // the module may hold the last reference
+  driver->UnbindContext();
+  SetCurrentVex2DDriver(nullptr);
+  drawState.font = nullptr;
+  graphicsWidth = 0;
+  graphicsHeight = 0;
+  context->Present();
+  Module().activeGraphics = nullptr;
+}
+
+void TVex2DGraphics::GetSize(int32_t& width, int32_t& height) { context->GetSize(width, height); }
+
+void TVex2DGraphics::Close() {
+  if (!context) return;
+  Ref<TGraphicsContext> closing = std::move(context);
+  closing->Close();
+}
+
+void InitVex2DModule() {
+  static bool initialised = false;
+  if (initialised) return;
+  initialised = true;
+  InitSystemModule();
+  Module();
+}
+
+void InstallGraphicsDriver(Ref<TGraphicsDriver> driver, int32_t defaultFlags) {
+  TGraphicsModule& m = Module();
+  m.driver = std::move(driver);
+  m.defaultFlags = defaultFlags;
+  m.modes = nullptr;
+}
+
+Ref<TGraphicsDriver> CurrentGraphicsDriver() { return Module().driver; }
+
+Ref<TDisplayModeArray> ListDisplayModes() {
+  TGraphicsModule& m = Module();
+  if (!m.modes || m.modes->Length() == 0) {
+    Ref<TDisplayModeArray> fetched;
+    if (m.driver) fetched = m.driver->ListDisplayModes();
+    m.modes = fetched ? fetched : MakeArray<Ref<TDisplayMode>>(0);
+  }
+  return m.modes;
+}
+
+int32_t CountDisplayModes() { return static_cast<int32_t>(ListDisplayModes()->Length()); }
+
+void GetDisplayMode(int32_t index, int32_t& width, int32_t& height, int32_t& depth,
+                    int32_t& hertz) {
+  Ref<TDisplayModeArray> modes = ListDisplayModes();
+  if (index < 0) throw TArrayBoundsError();
+  const Ref<TDisplayMode>& mode = (*modes)[static_cast<size_t>(index)];
+  width = mode->width;
+  height = mode->height;
+  depth = mode->depth;
+  hertz = mode->hertz;
+}
+
+bool HasDisplayMode(int32_t width, int32_t height, int32_t depth, int32_t hertz) {
+  for (const Ref<TDisplayMode>& mode : *ListDisplayModes()) {
+    if (!mode) continue;
+    if ((width == 0 || mode->width == width) && (height == 0 || mode->height == height) &&
+        (depth == 0 || mode->depth == depth) && (hertz == 0 || mode->hertz == hertz)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void OpenCanvas(int32_t width, int32_t height, int32_t depth, int32_t rateAndFlags) {
+  TGraphicsModule& m = Module();
+  if (!m.exitHookAdded) {
+    m.exitHookAdded = true;
+    AddExitHook(CloseCanvas);
+  }
+  CloseCanvas();
+  int32_t flags = rateAndFlags & 0xF0000;
+  int32_t hertz = rateAndFlags & 0xFFFF;
+  if (depth != 0) {
+    if (!HasDisplayMode(width, height, 0, 0)) RaiseError(u"Graphics mode does not exist");
+  } else if (hertz == 0) {
+    hertz = 85;
+  }
+  if (!m.driver) RaiseError(u"Unable to create graphics");
+  Ref<TGraphicsContext> opened =
+      m.driver->OpenGraphics(width, height, depth, hertz, m.defaultFlags);
+  if (!opened) RaiseError(u"Unable to create graphics");
+  Ref<TVex2DGraphics> graphics = RefCast<TVex2DGraphics>(opened);
+  if (!graphics) {
+    opened->Close();
+    RaiseError(u"Current graphics driver is not a Vex2D driver");
+  }
+  m.canvas = graphics;
+  graphicsDepth = depth;
+  graphicsHertz = hertz;
+  graphicsFlags = flags;
+  graphicsGeneration = NextGraphicsGeneration(graphicsGeneration);
+  graphics->driver->SetSwapInterval(0);
+  graphics->MakeCurrent();
+  ClearScreen();
+  graphics->Present();
+  graphics->MakeCurrent();
+  ClearScreen();
+  graphics->Present();
+  graphics->MakeCurrent();
+  SetUpRefreshSync(*graphics, hertz, flags);
+}
+
+void CloseCanvas() {
+  TGraphicsModule& m = Module();
+  if (!m.canvas) return;
+  graphicsGeneration = NextGraphicsGeneration(graphicsGeneration);
+  Ref<TVex2DGraphics> closing = std::move(m.canvas);
+  // Drawing after closing must not reach a context that is gone.
+  if (m.activeGraphics == closing) {
+    closing->driver->UnbindContext();
+    SetCurrentVex2DDriver(nullptr);
+    m.activeGraphics = nullptr;
+    graphicsWidth = 0;
+    graphicsHeight = 0;
+  }
+  closing->Close();
+  graphicsDepth = 0;
+  graphicsHertz = 0;
+  graphicsFlags = 0;
+  m.softSync = false;
+}
+
+void PresentFrame() {
+  TGraphicsModule& m = Module();
+  if (!m.canvas) return;
+  if (m.softSync && graphicsHertz > 0) {
+    int32_t wait = AdvancePacing(m.schedule, ClockMs(), graphicsHertz);
+    if (wait > 0) DelayMs(wait);
+  }
+  Ref<TVex2DGraphics> canvas = m.canvas;
+  SwapUnderlying(*canvas);
+}
+
+Ref<TVex2DGraphics> CurrentCanvas() { return Module().canvas; }
+bool SoftwarePacing() { return Module().softSync; }
+
+int32_t CanvasWidth() { return graphicsWidth; }
+int32_t CanvasHeight() { return graphicsHeight; }
+
+void CanvasSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz) {
+  width = graphicsWidth;
+  height = graphicsHeight;
+  depth = graphicsDepth;
+  hertz = graphicsHertz;
+}
+
+void HidePointer() { CurrentVex2DDriver()->SetPointerShown(0); }
+void ShowPointer() { CurrentVex2DDriver()->SetPointerShown(1); }
+
+}  // namespace kelpora
