@@ -1,0 +1,388 @@
+#include "graphics/pixmap.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "runtime/errors.h"
+
+namespace kelpora {
+
+const int32_t formatBytesPerPixel[PIXFMT_COUNT] = {0, 1, 1, 3, 3, 4, 4};
+const int32_t formatBitsPerPixel[PIXFMT_COUNT] = {0, 8, 8, 24, 24, 32, 32};
+const int32_t formatRedBits[PIXFMT_COUNT] = {0, 0, 0, 8, 8, 8, 8};
+const int32_t formatGreenBits[PIXFMT_COUNT] = {0, 0, 0, 8, 8, 8, 8};
+const int32_t formatBlueBits[PIXFMT_COUNT] = {0, 0, 0, 8, 8, 8, 8};
+const int32_t formatAlphaBits[PIXFMT_COUNT] = {0, 0, 8, 0, 0, 8, 8};
+
+namespace {
+
+bool ValidFormat(int32_t format) { return format >= PIXFMT_GREY8 && format <= PIXFMT_RGBA32; }
+
+void ExpandToRgba(const uint8_t* src, int32_t format, uint8_t* dst, int32_t count) {
+  switch (format) {
+    case PIXFMT_GREY8:
+      for (int32_t i = 0; i < count; ++i, dst += 4) {
+        dst[0] = dst[1] = dst[2] = src[i];
+        dst[3] = 255;
+      }
+      break;
+    case PIXFMT_ALPHA8:
+      for (int32_t i = 0; i < count; ++i, dst += 4) {
+        dst[0] = dst[1] = dst[2] = 255;
+        dst[3] = src[i];
+      }
+      break;
+    case PIXFMT_BGR24:
+      for (int32_t i = 0; i < count; ++i, src += 3, dst += 4) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        dst[3] = 255;
+      }
+      break;
+    case PIXFMT_RGB24:
+      for (int32_t i = 0; i < count; ++i, src += 3, dst += 4) {
+        dst[0] = src[0];
+        dst[1] = src[1];
+        dst[2] = src[2];
+        dst[3] = 255;
+      }
+      break;
+    case PIXFMT_BGRA32:
+      for (int32_t i = 0; i < count; ++i, src += 4, dst += 4) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        dst[3] = src[3];
+      }
+      break;
+    case PIXFMT_RGBA32:
+      std::memcpy(dst, src, size_t(count) * 4);
+      break;
+  }
+}
+
+void PackFromRgba(const uint8_t* src, uint8_t* dst, int32_t format, int32_t count) {
+  switch (format) {
+    case PIXFMT_GREY8:
+      for (int32_t i = 0; i < count; ++i, src += 4)
+        dst[i] = uint8_t((src[0] + src[1] + src[2]) / 3);
+      break;
+    case PIXFMT_ALPHA8:
+      for (int32_t i = 0; i < count; ++i, src += 4) dst[i] = src[3];
+      break;
+    case PIXFMT_BGR24:
+      for (int32_t i = 0; i < count; ++i, src += 4, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+      }
+      break;
+    case PIXFMT_RGB24:
+      for (int32_t i = 0; i < count; ++i, src += 4, dst += 3) {
+        dst[0] = src[0];
+        dst[1] = src[1];
+        dst[2] = src[2];
+      }
+      break;
+    case PIXFMT_BGRA32:
+      for (int32_t i = 0; i < count; ++i, src += 4, dst += 4) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        dst[3] = src[3];
+      }
+      break;
+    case PIXFMT_RGBA32:
+      std::memcpy(dst, src, size_t(count) * 4);
+      break;
+  }
+}
+
+Ref<TPixmap> AsRgba(const Ref<TPixmap>& pixmap) {
+  return pixmap->format == PIXFMT_RGBA32 ? pixmap : pixmap->ToFormat(PIXFMT_RGBA32);
+}
+
+// One axis of the bilinear resize: the first source index, whether a second
+// one follows, and the weight of that second one.
+struct Tap {
+  int32_t index;
+  int32_t next;
+  float weight;
+};
+
+Tap MakeTap(int32_t i, float ratio, int32_t size) {
+  float pos = (float(i) + 0.5f) * ratio - 0.5f;
+  float base = std::floor(pos);
+  if (base < 0) return {0, 0, 0.0f};
+  if (base >= float(size - 1)) return {size - 1, size - 1, 0.0f};
+  int32_t index = int32_t(base);
+  return {index, index + 1, pos - base};
+}
+
+}  // namespace
+
+int32_t BytesPerPixel(int32_t format) {
+  return ValidFormat(format) ? formatBytesPerPixel[format] : 0;
+}
+
+bool FormatHasAlpha(int32_t format) { return ValidFormat(format) && formatAlphaBits[format] != 0; }
+
+void ConvertRow(const uint8_t* src, int32_t srcFormat, uint8_t* dst, int32_t dstFormat,
+                int32_t count) {
+  if (!ValidFormat(srcFormat) || !ValidFormat(dstFormat) || count <= 0) return;
+  if (srcFormat == dstFormat) {
+    std::memcpy(dst, src, size_t(count) * size_t(formatBytesPerPixel[srcFormat]));
+  } else if (dstFormat == PIXFMT_RGBA32) {
+    ExpandToRgba(src, srcFormat, dst, count);
+  } else if (srcFormat == PIXFMT_RGBA32) {
+    PackFromRgba(src, dst, dstFormat, count);
+  } else {
+    // Through a small stack row, so no conversion ever allocates.
+    constexpr int32_t CHUNK = 512;
+    alignas(16) uint8_t rgba[CHUNK * 4];
+    const int32_t srcBytes = formatBytesPerPixel[srcFormat];
+    const int32_t dstBytes = formatBytesPerPixel[dstFormat];
+    for (int32_t done = 0; done < count; done += CHUNK) {
+      int32_t n = count - done < CHUNK ? count - done : CHUNK;
+      ExpandToRgba(src + size_t(done) * srcBytes, srcFormat, rgba, n);
+      PackFromRgba(rgba, dst + size_t(done) * dstBytes, dstFormat, n);
+    }
+  }
+}
+
+TPixmap::~TPixmap() {
+  if (capacity >= 0) std::free(pixels);
+}
+
+uint8_t* TPixmap::PixelPtr(int32_t x, int32_t y) const {
+  return pixels + ptrdiff_t(y) * pitch + ptrdiff_t(x) * BytesPerPixel(format);
+}
+
+Ref<TPixmap> TPixmap::SubRegion(int32_t x, int32_t y, int32_t w, int32_t h) const {
+  return WrapPixels(PixelPtr(x, y), w, h, pitch, format);
+}
+
+Ref<TPixmap> TPixmap::Duplicate() const {
+  Ref<TPixmap> copy = MakePixmap(width, height, format, 4);
+  const size_t rowBytes = size_t(width) * size_t(BytesPerPixel(format));
+  for (int32_t y = 0; y < height; ++y) std::memcpy(copy->PixelPtr(0, y), PixelPtr(0, y), rowBytes);
+  return copy;
+}
+
+void TPixmap::PasteFrom(const Ref<TPixmap>& source, int32_t x, int32_t y) {
+  const TPixmap& src = *source;
+  for (int32_t row = 0; row < src.height; ++row) {
+    ConvertRow(src.PixelPtr(0, row), src.format, PixelPtr(x, y + row), format, src.width);
+  }
+}
+
+Ref<TPixmap> TPixmap::ToFormat(int32_t newFormat) const {
+  Ref<TPixmap> result = MakePixmap(width, height, newFormat, 4);
+  for (int32_t y = 0; y < height; ++y) {
+    ConvertRow(PixelPtr(0, y), format, result->PixelPtr(0, y), newFormat, width);
+  }
+  return result;
+}
+
+uint32_t TPixmap::PixelAt(int32_t x, int32_t y) const {
+  const uint8_t* p = PixelPtr(x, y);
+  switch (format) {
+    case PIXFMT_GREY8:
+      return 0xFF000000u | uint32_t(p[0]) * 0x010101u;
+    case PIXFMT_ALPHA8:
+      return uint32_t(p[0]) << 24 | 0xFFFFFFu;
+    case PIXFMT_BGR24:
+      return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    case PIXFMT_RGB24:
+      return 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    case PIXFMT_BGRA32:
+      return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    case PIXFMT_RGBA32:
+      return uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+  }
+  return 0;
+}
+
+void TPixmap::SetPixelAt(int32_t x, int32_t y, uint32_t colour) {
+  if (!ValidFormat(format)) return;
+  const uint8_t rgba[4] = {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour),
+                           uint8_t(colour >> 24)};
+  PackFromRgba(rgba, PixelPtr(x, y), format, 1);
+}
+
+Ref<TPixmap> TPixmap::MakePixmap(int32_t width, int32_t height, int32_t format, int32_t align) {
+  if (width < 0 || height < 0 || align <= 0) RaiseError(u"Invalid pixmap size");
+  const int64_t rowBytes = int64_t(width) * BytesPerPixel(format);
+  const int64_t pitch = (rowBytes + align - 1) / align * align;
+  const int64_t bytes = pitch * height;
+  if (pitch > INT32_MAX || bytes > INT32_MAX) RaiseError(u"Invalid pixmap size");
+  // Zeroed: callers may upload or read areas they never wrote.
+  uint8_t* memory = static_cast<uint8_t*>(std::calloc(size_t(bytes ? bytes : 1), 1));
+  if (!memory) RaiseError(u"Out of memory");
+  Ref<TPixmap> pixmap = MakeRef<TPixmap>();
+  pixmap->pixels = memory;
+  pixmap->width = width;
+  pixmap->height = height;
+  pixmap->pitch = int32_t(pitch);
+  pixmap->format = format;
+  pixmap->capacity = int32_t(bytes);
+  return pixmap;
+}
+
+Ref<TPixmap> TPixmap::WrapPixels(uint8_t* pixels, int32_t width, int32_t height, int32_t pitch,
+                                 int32_t format) {
+  Ref<TPixmap> pixmap = MakeRef<TPixmap>();
+  pixmap->pixels = pixels;
+  pixmap->width = width;
+  pixmap->height = height;
+  pixmap->pitch = pitch;
+  pixmap->format = format;
+  pixmap->capacity = -1;
+  return pixmap;
+}
+
+Ref<TPixmap> MakePixmap(int32_t width, int32_t height, int32_t format, int32_t align) {
+  return TPixmap::MakePixmap(width, height, format, align);
+}
+
+Ref<TPixmap> WrapPixels(uint8_t* pixels, int32_t width, int32_t height, int32_t pitch,
+                        int32_t format) {
+  return TPixmap::WrapPixels(pixels, width, height, pitch, format);
+}
+
+Ref<TPixmap> ScalePixmap(const Ref<TPixmap>& pixmap, int32_t width, int32_t height) {
+  Ref<TPixmap> src = AsRgba(pixmap);
+  Ref<TPixmap> result = MakePixmap(width, height, pixmap->format, 4);
+  const int32_t w = src->width, h = src->height;
+  if (w <= 0 || h <= 0 || width <= 0 || height <= 0) return result;
+
+  const float ratioX = float(w) / float(width);
+  const float ratioY = float(h) / float(height);
+  std::vector<Tap> columns(static_cast<size_t>(width));
+  for (int32_t j = 0; j < width; ++j) columns[size_t(j)] = MakeTap(j, ratioX, w);
+  std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
+
+  for (int32_t i = 0; i < height; ++i) {
+    const Tap ty = MakeTap(i, ratioY, h);
+    const uint8_t* top = src->PixelPtr(0, ty.index);
+    const uint8_t* bottom = src->PixelPtr(0, ty.next);
+    const float fy = ty.weight;
+    uint8_t* out = row.data();
+    for (int32_t j = 0; j < width; ++j, out += 4) {
+      const Tap& tx = columns[size_t(j)];
+      const uint8_t* p00 = top + tx.index * 4;
+      const uint8_t* p10 = top + tx.next * 4;
+      const uint8_t* p01 = bottom + tx.index * 4;
+      const uint8_t* p11 = bottom + tx.next * 4;
+      const float fx = tx.weight;
+      for (int c = 0; c < 4; ++c) {
+        float upper = float(p00[c]) + float(p10[c] - p00[c]) * fx;
+        float lower = float(p01[c]) + float(p11[c] - p01[c]) * fx;
+        out[c] = uint8_t(int32_t(upper + (lower - upper) * fy));
+      }
+    }
+    ConvertRow(row.data(), PIXFMT_RGBA32, result->PixelPtr(0, i), result->format, width);
+  }
+  return result;
+}
+
+Ref<TPixmap> MirrorPixmap(const Ref<TPixmap>& pixmap) {
+  const TPixmap& src = *pixmap;
+  Ref<TPixmap> result = MakePixmap(src.width, src.height, src.format, 4);
+  const int32_t bpp = BytesPerPixel(src.format);
+  for (int32_t y = 0; y < src.height; ++y) {
+    const uint8_t* in = src.PixelPtr(0, y);
+    uint8_t* out = result->PixelPtr(0, y);
+    for (int32_t x = 0; x < src.width; ++x) {
+      std::memcpy(out + ptrdiff_t(x) * bpp, in + ptrdiff_t(src.width - 1 - x) * bpp, size_t(bpp));
+    }
+  }
+  return result;
+}
+
+Ref<TPixmap> FlipPixmap(const Ref<TPixmap>& pixmap) {
+  const TPixmap& src = *pixmap;
+  Ref<TPixmap> result = MakePixmap(src.width, src.height, src.format, 4);
+  const size_t rowBytes = size_t(src.width) * size_t(BytesPerPixel(src.format));
+  for (int32_t y = 0; y < src.height; ++y) {
+    std::memcpy(result->PixelPtr(0, y), src.PixelPtr(0, src.height - 1 - y), rowBytes);
+  }
+  return result;
+}
+
+Ref<TPixmap> MaskPixmapColour(const Ref<TPixmap>& pixmap, int32_t red, int32_t green,
+                              int32_t blue) {
+  Ref<TPixmap> src = AsRgba(pixmap);
+  const int32_t w = src->width, h = src->height;
+  Ref<TPixmap> result = MakePixmap(w, h, PIXFMT_RGBA32, 4);
+  auto isKey = [&](const uint8_t* p) { return p[0] == red && p[1] == green && p[2] == blue; };
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* in = src->PixelPtr(0, y);
+    uint8_t* out = result->PixelPtr(0, y);
+    for (int32_t x = 0; x < w; ++x, in += 4, out += 4) {
+      if (!isKey(in)) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+        out[3] = 255;
+        continue;
+      }
+      int32_t sum[3] = {0, 0, 0}, visible = 0;
+      for (int32_t ny = y - 1; ny <= y + 1; ++ny) {
+        if (ny < 0 || ny >= h) continue;
+        for (int32_t nx = x - 1; nx <= x + 1; ++nx) {
+          if (nx < 0 || nx >= w) continue;
+          const uint8_t* n = src->PixelPtr(nx, ny);
+          if (isKey(n)) continue;
+          sum[0] += n[0];
+          sum[1] += n[1];
+          sum[2] += n[2];
+          ++visible;
+        }
+      }
+      for (int c = 0; c < 3; ++c) out[c] = visible ? uint8_t(sum[c] / visible) : 0;
+      out[3] = 0;
+    }
+  }
+  return result;
+}
+
+uint8_t* PixmapPixels(const Ref<TPixmap>& pixmap) { return pixmap->pixels; }
+int32_t PixmapWidth(const Ref<TPixmap>& pixmap) { return pixmap->width; }
+int32_t PixmapHeight(const Ref<TPixmap>& pixmap) { return pixmap->height; }
+int32_t PixmapPitch(const Ref<TPixmap>& pixmap) { return pixmap->pitch; }
+int32_t PixmapFormat(const Ref<TPixmap>& pixmap) { return pixmap->format; }
+int32_t PixmapCapacity(const Ref<TPixmap>& pixmap) { return pixmap->capacity; }
+uint8_t* PixmapPixelPtr(const Ref<TPixmap>& pixmap, int32_t x, int32_t y) {
+  return pixmap->PixelPtr(x, y);
+}
+Ref<TPixmap> PixmapSubRegion(const Ref<TPixmap>& pixmap, int32_t x, int32_t y, int32_t width,
+                             int32_t height) {
+  return pixmap->SubRegion(x, y, width, height);
+}
+Ref<TPixmap> CopyPixmap(const Ref<TPixmap>& pixmap) { return pixmap->Duplicate(); }
+void PastePixmap(const Ref<TPixmap>& dest, const Ref<TPixmap>& source, int32_t x, int32_t y) {
+  dest->PasteFrom(source, x, y);
+}
+Ref<TPixmap> ConvertPixmap(const Ref<TPixmap>& pixmap, int32_t format) {
+  return pixmap->ToFormat(format);
+}
+uint32_t ReadPixel(const Ref<TPixmap>& pixmap, int32_t x, int32_t y) {
+  return pixmap->PixelAt(x, y);
+}
+void WritePixel(const Ref<TPixmap>& pixmap, int32_t x, int32_t y, uint32_t colour) {
+  pixmap->SetPixelAt(x, y, colour);
+}
+
+void InitPixmapModule() {
+  // The format tables are constant data; nothing else to set up. Kept so
+  // that every module has the same start-up shape.
+  static bool initialised = false;
+  if (initialised) return;
+  initialised = true;
+}
+
+}  // namespace kelpora

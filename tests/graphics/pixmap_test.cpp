@@ -1,0 +1,294 @@
+#include "graphics/pixmap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/errors.h"
+
+namespace kelpora {
+namespace {
+
+TEST(PixmapMake, PitchAndCapacityFollowAlignment) {
+  Ref<TPixmap> rgb = MakePixmap(3, 2, PIXFMT_RGB24, 4);
+  EXPECT_EQ(rgb->pitch, 12);
+  EXPECT_EQ(rgb->capacity, 24);
+  EXPECT_EQ(rgb->width, 3);
+  EXPECT_EQ(rgb->height, 2);
+  EXPECT_EQ(rgb->format, PIXFMT_RGB24);
+  EXPECT_EQ(MakePixmap(3, 2, PIXFMT_GREY8, 4)->pitch, 4);
+  EXPECT_EQ(MakePixmap(5, 1, PIXFMT_RGBA32, 4)->pitch, 20);
+  EXPECT_EQ(MakePixmap(5, 1, PIXFMT_GREY8, 1)->pitch, 5);
+}
+
+TEST(PixmapMake, MemoryStartsZeroed) {
+  Ref<TPixmap> p = MakePixmap(37, 11, PIXFMT_RGBA32, 4);
+  std::vector<uint8_t> zeros(size_t(p->capacity), 0);
+  EXPECT_EQ(std::memcmp(p->pixels, zeros.data(), zeros.size()), 0);
+}
+
+TEST(PixmapMake, SizesBeyond32BitsOrNegativeRaise) {
+  EXPECT_THROW(MakePixmap(-1, 4, PIXFMT_RGB24, 4), TRuntimeError);
+  EXPECT_THROW(MakePixmap(65536, 65536, PIXFMT_RGBA32, 4), TRuntimeError);
+  EXPECT_THROW(MakePixmap(0x7FFFFFFF, 1, PIXFMT_RGB24, 4), TRuntimeError);
+}
+
+TEST(PixmapFormats, TablesAndAlpha) {
+  EXPECT_EQ(formatBytesPerPixel[0], 0);
+  EXPECT_EQ(BytesPerPixel(PIXFMT_BGR24), 3);
+  EXPECT_EQ(BytesPerPixel(PIXFMT_RGBA32), 4);
+  EXPECT_EQ(BytesPerPixel(7), 0);
+  EXPECT_EQ(formatBitsPerPixel[PIXFMT_BGRA32], 32);
+  EXPECT_TRUE(FormatHasAlpha(PIXFMT_ALPHA8));
+  EXPECT_TRUE(FormatHasAlpha(PIXFMT_BGRA32));
+  EXPECT_FALSE(FormatHasAlpha(PIXFMT_GREY8));
+  EXPECT_FALSE(FormatHasAlpha(PIXFMT_RGB24));
+  EXPECT_FALSE(FormatHasAlpha(0));
+}
+
+TEST(PixmapConvertRow, ExpandsEveryFormatToRgba) {
+  const uint8_t grey[] = {0x40};
+  const uint8_t alpha[] = {0x33};
+  const uint8_t bgr[] = {1, 2, 3};
+  const uint8_t bgra[] = {1, 2, 3, 4};
+  uint8_t out[4];
+  ConvertRow(grey, PIXFMT_GREY8, out, PIXFMT_RGBA32, 1);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{0x40, 0x40, 0x40, 255}));
+  ConvertRow(alpha, PIXFMT_ALPHA8, out, PIXFMT_RGBA32, 1);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{255, 255, 255, 0x33}));
+  ConvertRow(bgr, PIXFMT_BGR24, out, PIXFMT_RGBA32, 1);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{3, 2, 1, 255}));
+  ConvertRow(bgr, PIXFMT_RGB24, out, PIXFMT_RGBA32, 1);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{1, 2, 3, 255}));
+  ConvertRow(bgra, PIXFMT_BGRA32, out, PIXFMT_RGBA32, 1);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{3, 2, 1, 4}));
+}
+
+TEST(PixmapConvertRow, BgrToGreyGoesThroughRgba) {
+  const uint8_t bgr[] = {30, 20, 10, 255, 255, 254};
+  uint8_t grey[2] = {0, 0};
+  ConvertRow(bgr, PIXFMT_BGR24, grey, PIXFMT_GREY8, 2);
+  EXPECT_EQ(grey[0], 20);
+  EXPECT_EQ(grey[1], 254);  // (254 + 255 + 255) / 3, truncated
+}
+
+TEST(PixmapConvertRow, LongRowsBetweenNonHubFormats) {
+  // Longer than any internal staging buffer, so chunk seams are crossed.
+  const int n = 2000;
+  std::vector<uint8_t> bgra(size_t(n) * 4), rgb(size_t(n) * 3, 0xEE);
+  for (int i = 0; i < n; ++i) {
+    bgra[size_t(i) * 4 + 0] = uint8_t(i);
+    bgra[size_t(i) * 4 + 1] = uint8_t(i >> 3);
+    bgra[size_t(i) * 4 + 2] = uint8_t(i * 7);
+    bgra[size_t(i) * 4 + 3] = 9;
+  }
+  ConvertRow(bgra.data(), PIXFMT_BGRA32, rgb.data(), PIXFMT_RGB24, n);
+  for (int i = 0; i < n; ++i) {
+    ASSERT_EQ(rgb[size_t(i) * 3 + 0], uint8_t(i * 7)) << i;
+    ASSERT_EQ(rgb[size_t(i) * 3 + 1], uint8_t(i >> 3)) << i;
+    ASSERT_EQ(rgb[size_t(i) * 3 + 2], uint8_t(i)) << i;
+  }
+}
+
+TEST(PixmapConvertRow, UnknownFormatConvertsNothing) {
+  const uint8_t src[4] = {1, 2, 3, 4};
+  uint8_t dst[4] = {9, 9, 9, 9};
+  ConvertRow(src, 0, dst, PIXFMT_RGBA32, 1);
+  ConvertRow(src, PIXFMT_RGBA32, dst, 7, 1);
+  EXPECT_EQ(std::vector<uint8_t>(dst, dst + 4), (std::vector<uint8_t>{9, 9, 9, 9}));
+}
+
+TEST(PixmapPixels, GreyPackingAndColourWords) {
+  Ref<TPixmap> grey = MakePixmap(2, 2, PIXFMT_GREY8, 4);
+  *grey->PixelPtr(1, 1) = 0x40;
+  EXPECT_EQ(grey->PixelAt(1, 1), 0xFF404040u);
+  grey->SetPixelAt(0, 1, 0x80102030u);
+  EXPECT_EQ(*grey->PixelPtr(0, 1), 0x20);
+
+  Ref<TPixmap> alpha = MakePixmap(1, 1, PIXFMT_ALPHA8, 4);
+  alpha->SetPixelAt(0, 0, 0x7F123456u);
+  EXPECT_EQ(alpha->PixelAt(0, 0), 0x7FFFFFFFu);
+
+  for (int32_t format : {PIXFMT_BGR24, PIXFMT_RGB24}) {
+    Ref<TPixmap> p = MakePixmap(3, 1, format, 4);
+    p->SetPixelAt(2, 0, 0x11223344u);
+    EXPECT_EQ(p->PixelAt(2, 0), 0xFF223344u) << format;
+  }
+  for (int32_t format : {PIXFMT_BGRA32, PIXFMT_RGBA32}) {
+    Ref<TPixmap> p = MakePixmap(3, 1, format, 4);
+    p->SetPixelAt(1, 0, 0x11223344u);
+    EXPECT_EQ(p->PixelAt(1, 0), 0x11223344u) << format;
+  }
+  // BGRA32 is the colour word in little-endian memory order.
+  Ref<TPixmap> bgra = MakePixmap(1, 1, PIXFMT_BGRA32, 4);
+  bgra->SetPixelAt(0, 0, 0xAABBCCDDu);
+  uint32_t word;
+  std::memcpy(&word, bgra->pixels, 4);
+  EXPECT_EQ(word, 0xAABBCCDDu);
+  Ref<TPixmap> rgba = MakePixmap(1, 1, PIXFMT_RGBA32, 4);
+  rgba->SetPixelAt(0, 0, 0xAABBCCDDu);
+  EXPECT_EQ(std::vector<uint8_t>(rgba->pixels, rgba->pixels + 4),
+            (std::vector<uint8_t>{0xBB, 0xCC, 0xDD, 0xAA}));
+
+  uint8_t raw[4] = {1, 2, 3, 4};
+  Ref<TPixmap> bogus = WrapPixels(raw, 1, 1, 4, 9);
+  EXPECT_EQ(bogus->PixelAt(0, 0), 0u);
+  bogus->SetPixelAt(0, 0, 0xFFFFFFFFu);
+  EXPECT_EQ(raw[0], 1);
+}
+
+TEST(PixmapRegions, SubRegionSharesMemoryAndOwnsNothing) {
+  Ref<TPixmap> parent = MakePixmap(8, 6, PIXFMT_RGB24, 4);
+  Ref<TPixmap> sub = parent->SubRegion(3, 2, 4, 3);
+  EXPECT_EQ(sub->PixelPtr(0, 0), parent->PixelPtr(3, 2));
+  EXPECT_EQ(sub->PixelPtr(1, 2), parent->PixelPtr(4, 4));
+  EXPECT_EQ(sub->pitch, parent->pitch);
+  EXPECT_EQ(sub->capacity, -1);
+  EXPECT_EQ(sub->width, 4);
+  EXPECT_EQ(sub->height, 3);
+  sub->SetPixelAt(0, 0, 0xFF0A0B0Cu);
+  EXPECT_EQ(parent->PixelAt(3, 2), 0xFF0A0B0Cu);
+  sub = nullptr;  // must not free the parent's memory (the sanitizer build checks)
+  EXPECT_EQ(parent->PixelAt(3, 2), 0xFF0A0B0Cu);
+}
+
+TEST(PixmapRegions, DuplicateCopiesRowsIntoItsOwnAlignedMemory) {
+  // A wrapped source with a wide pitch: the copy must use its own pitch.
+  std::vector<uint8_t> memory(3 * 16, 0x5A);
+  Ref<TPixmap> src = WrapPixels(memory.data(), 3, 3, 16, PIXFMT_RGB24);
+  src->SetPixelAt(2, 2, 0xFF010203u);
+  Ref<TPixmap> copy = src->Duplicate();
+  EXPECT_EQ(copy->pitch, 12);
+  EXPECT_EQ(copy->capacity, 36);
+  EXPECT_NE(copy->pixels, src->pixels);
+  EXPECT_EQ(copy->PixelAt(2, 2), 0xFF010203u);
+  EXPECT_EQ(copy->PixelAt(0, 0), 0xFF5A5A5Au);
+}
+
+TEST(PixmapRegions, PasteConvertsAtOffset) {
+  Ref<TPixmap> dest = MakePixmap(4, 4, PIXFMT_RGBA32, 4);
+  Ref<TPixmap> src = MakePixmap(2, 2, PIXFMT_GREY8, 4);
+  src->SetPixelAt(0, 0, 0xFF101010u);
+  src->SetPixelAt(1, 1, 0xFF202020u);
+  dest->PasteFrom(src, 1, 2);
+  EXPECT_EQ(dest->PixelAt(1, 2), 0xFF101010u);
+  EXPECT_EQ(dest->PixelAt(2, 3), 0xFF202020u);
+  EXPECT_EQ(dest->PixelAt(2, 2), 0xFF000000u);  // grey 0 is opaque black
+  EXPECT_EQ(dest->PixelAt(0, 2), 0u);           // outside the paste: untouched
+  EXPECT_EQ(dest->PixelAt(1, 1), 0u);
+}
+
+TEST(PixmapRegions, ToFormatAlwaysMakesANewPixmap) {
+  Ref<TPixmap> src = MakePixmap(3, 1, PIXFMT_RGBA32, 4);
+  src->SetPixelAt(0, 0, 0x80FF0000u);
+  Ref<TPixmap> same = src->ToFormat(PIXFMT_RGBA32);
+  EXPECT_NE(same.get(), src.get());
+  EXPECT_NE(same->pixels, src->pixels);
+  EXPECT_EQ(same->PixelAt(0, 0), 0x80FF0000u);
+  Ref<TPixmap> bgr = src->ToFormat(PIXFMT_BGR24);
+  EXPECT_EQ(bgr->format, PIXFMT_BGR24);
+  EXPECT_EQ(bgr->pitch, 12);
+  EXPECT_EQ(bgr->PixelAt(0, 0), 0xFFFF0000u);
+}
+
+TEST(PixmapScale, TwoByOneToFourByOne) {
+  Ref<TPixmap> src = MakePixmap(2, 1, PIXFMT_RGBA32, 4);
+  src->SetPixelAt(0, 0, 0xFF000000u);
+  src->SetPixelAt(1, 0, 0xFFFFFFFFu);
+  Ref<TPixmap> wide = ScalePixmap(src, 4, 1);
+  ASSERT_EQ(wide->width, 4);
+  const uint8_t expected[] = {0, 63, 191, 255};
+  for (int x = 0; x < 4; ++x) {
+    EXPECT_EQ(wide->PixelPtr(x, 0)[0], expected[x]) << x;
+    EXPECT_EQ(wide->PixelPtr(x, 0)[3], 255) << x;
+  }
+}
+
+TEST(PixmapScale, VerticalWeightsAndKeptFormat) {
+  Ref<TPixmap> src = MakePixmap(1, 2, PIXFMT_RGB24, 4);
+  src->SetPixelAt(0, 0, 0xFF000000u);
+  src->SetPixelAt(0, 1, 0xFF00C800u);  // green 200
+  Ref<TPixmap> tall = ScalePixmap(src, 1, 4);
+  EXPECT_EQ(tall->format, PIXFMT_RGB24);
+  const uint8_t expected[] = {0, 50, 150, 200};
+  for (int y = 0; y < 4; ++y) EXPECT_EQ(tall->PixelPtr(0, y)[1], expected[y]) << y;
+  EXPECT_EQ(src->PixelAt(0, 1), 0xFF00C800u);  // input untouched
+
+  Ref<TPixmap> half = ScalePixmap(MakePixmap(4, 4, PIXFMT_GREY8, 4), 2, 2);
+  EXPECT_EQ(half->format, PIXFMT_GREY8);
+  EXPECT_EQ(half->pitch, 4);
+}
+
+TEST(PixmapScale, DownscaleAveragesNeighbours) {
+  // 4x1 (0, 100, 200, 40) to 2x1: samples at 0.5 and 2.5.
+  Ref<TPixmap> src = MakePixmap(4, 1, PIXFMT_RGBA32, 4);
+  const uint8_t reds[] = {0, 100, 200, 40};
+  for (int x = 0; x < 4; ++x) src->SetPixelAt(x, 0, 0xFF000000u | uint32_t(reds[x]) << 16);
+  Ref<TPixmap> half = ScalePixmap(src, 2, 1);
+  EXPECT_EQ(half->PixelPtr(0, 0)[0], 50);
+  EXPECT_EQ(half->PixelPtr(1, 0)[0], 120);
+}
+
+TEST(PixmapMirrorFlip, MirrorReversesColumnsAndFlipTwiceRestores) {
+  Ref<TPixmap> src = MakePixmap(3, 4, PIXFMT_BGR24, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 3; ++x) src->SetPixelAt(x, y, 0xFF000000u | uint32_t(y * 16 + x));
+
+  Ref<TPixmap> mirrored = MirrorPixmap(src);
+  EXPECT_EQ(mirrored->format, PIXFMT_BGR24);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(mirrored->PixelAt(x, y), src->PixelAt(2 - x, y));
+
+  Ref<TPixmap> flipped = FlipPixmap(src);
+  for (int y = 0; y < 4; ++y) EXPECT_EQ(flipped->PixelAt(1, y), src->PixelAt(1, 3 - y));
+  Ref<TPixmap> back = FlipPixmap(flipped);
+  ASSERT_EQ(back->pitch, src->pitch);
+  for (int y = 0; y < 4; ++y)
+    EXPECT_EQ(std::memcmp(back->PixelPtr(0, y), src->PixelPtr(0, y), 9), 0) << y;
+}
+
+TEST(PixmapMask, KeyTakesAverageOfVisibleNeighbours) {
+  Ref<TPixmap> src = MakePixmap(3, 3, PIXFMT_RGB24, 4);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) src->SetPixelAt(x, y, 0xFFFFFFFFu);
+  src->SetPixelAt(1, 1, 0xFF000000u);
+  Ref<TPixmap> masked = MaskPixmapColour(src, 0, 0, 0);
+  EXPECT_EQ(masked->format, PIXFMT_RGBA32);
+  EXPECT_EQ(masked->PixelAt(1, 1), 0x00FFFFFFu);
+  EXPECT_EQ(masked->PixelAt(0, 0), 0xFFFFFFFFu);
+
+  Ref<TPixmap> lone = MakePixmap(1, 1, PIXFMT_RGB24, 4);
+  EXPECT_EQ(MaskPixmapColour(lone, 0, 0, 0)->PixelAt(0, 0), 0u);
+}
+
+TEST(PixmapMask, CornerAveragesOnlyInsideAndDropsSourceAlpha) {
+  // Corner key pixel: neighbours (1,0)=red 90, (0,1)=red 31, (1,1) key.
+  Ref<TPixmap> src = MakePixmap(2, 2, PIXFMT_RGBA32, 4);
+  src->SetPixelAt(0, 0, 0x10000000u | 0x0000FF);  // key (0,0,255) with alpha 0x10
+  src->SetPixelAt(1, 0, 0x205A0000u);
+  src->SetPixelAt(0, 1, 0x301F0000u);
+  src->SetPixelAt(1, 1, 0x400000FFu);
+  Ref<TPixmap> masked = MaskPixmapColour(src, 0, 0, 255);
+  EXPECT_EQ(masked->PixelAt(0, 0), 0x003C0000u);  // (90 + 31) / 2 = 60
+  EXPECT_EQ(masked->PixelAt(1, 0), 0xFF5A0000u);  // alpha forced opaque
+  EXPECT_EQ(masked->PixelAt(1, 1), 0x003C0000u);
+}
+
+TEST(PixmapWrappers, ForwardToThePixmap) {
+  Ref<TPixmap> p = MakePixmap(2, 3, PIXFMT_RGB24, 4);
+  EXPECT_EQ(PixmapWidth(p), 2);
+  EXPECT_EQ(PixmapHeight(p), 3);
+  EXPECT_EQ(PixmapPitch(p), 8);
+  EXPECT_EQ(PixmapFormat(p), PIXFMT_RGB24);
+  EXPECT_EQ(PixmapCapacity(p), 24);
+  WritePixel(p, 1, 2, 0xFF123456u);
+  EXPECT_EQ(ReadPixel(p, 1, 2), 0xFF123456u);
+  EXPECT_EQ(PixmapPixelPtr(p, 1, 2), PixmapPixels(p) + 2 * 8 + 3);
+  EXPECT_EQ(ReadPixel(ConvertPixmap(p, PIXFMT_GREY8), 1, 2), 0xFF343434u);
+  EXPECT_EQ(ReadPixel(CopyPixmap(p), 1, 2), 0xFF123456u);
+  EXPECT_THROW(PixmapWidth(Ref<TPixmap>()), TNullObjectError);
+}
+
+}  // namespace
+}  // namespace kelpora
