@@ -126,8 +126,9 @@ TEST_F(FileStreamTest, ResolvePathCase) {
   EXPECT_EQ(ResolvePathCase(u"data/missing/map.txt"), u"");
   EXPECT_EQ(ResolvePathCase(u"nothing"), u"");
   String absolute = FromBytes(fs::current_path().string()) + u"/DATA/level1/MAP.txt";
-  EXPECT_EQ(ResolvePathCase(absolute),
-            FromBytes(fs::current_path().string()) + u"/Data/Level1/Map.TXT");
+  String actual = FromBytes(fs::current_path().string()) + u"/Data/Level1/Map.TXT";
+  EXPECT_EQ(ResolvePathCase(absolute), actual);
+  EXPECT_EQ(ResolvePathCase(UpperAscii(actual)), actual);  // the first component too
 }
 
 TEST_F(FileStreamTest, DirectoriesAreNotStreams) {
