@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "input/event_pump.h"
 #include "runtime/clock.h"
 #include "runtime/errors.h"
 #include "runtime/text.h"
@@ -58,15 +59,15 @@ void TLinuxSystemDriver::DelayMs(int32_t ms) {
   }
 }
 
-// Input slots: until a display connection exists they behave as without one.
-void TLinuxSystemDriver::PumpEvents() {}
-void TLinuxSystemDriver::WaitForInput() {}
-int32_t TLinuxSystemDriver::NextChar() { return 0; }
-int32_t TLinuxSystemDriver::KeyHits(int32_t) { return 0; }
-int32_t TLinuxSystemDriver::KeyIsDown(int32_t) { return 0; }
-void TLinuxSystemDriver::ClearKeyState() {}
-int32_t TLinuxSystemDriver::MouseAxis(int32_t) { return 0; }
-void TLinuxSystemDriver::MovePointer(int32_t, int32_t) {}
+// Input slots: the X event pump's state (zero until a display connection exists).
+void TLinuxSystemDriver::PumpEvents() { RunEventPump(); }
+void TLinuxSystemDriver::WaitForInput() { WaitForInputEvent(); }
+int32_t TLinuxSystemDriver::NextChar() { return TakeNextChar(); }
+int32_t TLinuxSystemDriver::KeyHits(int32_t code) { return TakeKeyHits(code); }
+int32_t TLinuxSystemDriver::KeyIsDown(int32_t code) { return KeyDownFlag(code); }
+void TLinuxSystemDriver::ClearKeyState() { ClearKeyTables(); }
+int32_t TLinuxSystemDriver::MouseAxis(int32_t axis) { return ReadMouseAxis(axis); }
+void TLinuxSystemDriver::MovePointer(int32_t x, int32_t y) { WarpPointerTo(x, y); }
 
 Ref<TSystemDriver>& SystemDriver() {
   // Never destroyed: exit hooks may still read the clock during process exit.

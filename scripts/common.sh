@@ -50,3 +50,24 @@ start_xvfb() {
   export DISPLAY=":$display"
   echo "Xvfb running on $DISPLAY"
 }
+
+# Starts Xorg with the dummy video driver on a free display and exports it as
+# KELPORA_XORG_DISPLAY: a real server with the XFree86-VidModeExtension and GLX
+# for the full-screen tests (Xvfb has no video modes).
+start_xorg_dummy() {
+  local fifo display logdir
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  logdir=$(mktemp -d)
+  as_root Xorg -displayfd 3 -noreset -nolisten tcp -config "$KELPORA_ROOT/tests/graphics/xorg-dummy.conf" \
+    -logfile "$logdir/xorg.log" 3>"$fifo" >/dev/null 2>&1 &
+  KELPORA_SERVER_PIDS+=($!)
+  read -r -t 30 display <"$fifo" || {
+    echo "Xorg (dummy driver) did not start; see $logdir/xorg.log" >&2
+    rm -f "$fifo"
+    return 1
+  }
+  rm -f "$fifo"
+  export KELPORA_XORG_DISPLAY=":$display"
+  echo "Xorg (dummy driver) running on $KELPORA_XORG_DISPLAY"
+}

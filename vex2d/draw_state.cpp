@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "graphics/pixmap.h"
+
 namespace kelpora {
 
 TDrawState drawState;
@@ -209,6 +211,10 @@ void FillPolygon(const Ref<TFloatArray>& xy) {
 
 void PastePixmap(const Ref<TPixmap>& pixmap, int32_t x, int32_t y) {
   Driver().BlitPixmap(pixmap, x, y);
+}
+
+Ref<TPixmap> ReadPixmap(int32_t x, int32_t y, int32_t width, int32_t height) {
+  return Driver().ReadPixels(x, y, width, height);
 }
 
 }  // namespace kelpora

@@ -1,0 +1,435 @@
+#include "graphics/glx_window.h"
+
+#include <GL/glx.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/xf86vmode.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "graphics/x11_platform.h"
+#include "input/event_pump.h"
+#include "runtime/startup.h"
+
+namespace kelpora {
+
+struct GLContextRecord {
+  Window window = 0;
+  GLXContext context = nullptr;
+  bool ownsWindow = false;  // false for a foreign window given to OpenOnWindow
+};
+
+namespace {
+
+// One instance per process, never destroyed: exit hooks use it while static
+// destructors run.
+struct TPlatform {
+  Display* display = nullptr;
+  int screen = 0;
+  XVisualInfo* visual = nullptr;
+  bool vidModeAvailable = false;
+  XF86VidModeModeInfo** modeLines = nullptr;
+  int modeCount = 0;
+  XF86VidModeModeInfo* chosenMode = nullptr;
+  bool fullScreen = false;
+  Cursor blankCursor = 0;
+  GLContextRecord* current = nullptr;
+  GLContextRecord* selected = nullptr;
+  GLContextRecord* shared = nullptr;
+  Window currentWindow = 0;
+  Atom deleteWindowAtom = 0;
+  std::vector<GLContextRecord*> live;  // records not yet closed
+  bool exitHookAdded = false;
+};
+
+TPlatform& P() {
+  static auto* platform = new TPlatform();
+  return *platform;
+}
+
+bool IsLive(GLContextRecord* record) {
+  auto& live = P().live;
+  return record && std::find(live.begin(), live.end(), record) != live.end();
+}
+
+void ExitCleanup();
+
+bool OpenDisplay() {
+  TPlatform& p = P();
+  if (p.display) return true;
+  p.display = XOpenDisplay(nullptr);
+  if (!p.display) return false;
+  p.screen = DefaultScreen(p.display);
+  int major = 0, minor = 0;
+  glXQueryVersion(p.display, &major, &minor);
+  int eventBase = 0, errorBase = 0;
+  // Asking a server without the extension would make Xlib print a complaint.
+  p.vidModeAvailable = XF86VidModeQueryExtension(p.display, &eventBase, &errorBase) &&
+                       XF86VidModeQueryVersion(p.display, &major, &minor);
+  int attributes[] = {GLX_RGBA, GLX_DOUBLEBUFFER, None};
+  p.visual = glXChooseVisual(p.display, p.screen, attributes);
+  p.deleteWindowAtom = XInternAtom(p.display, "WM_DELETE_WINDOW", False);
+  if (!p.exitHookAdded) {
+    p.exitHookAdded = true;
+    AddExitHook(ExitCleanup);
+  }
+  return true;
+}
+
+void PlatformMakeCurrent(GLContextRecord* record) {
+  TPlatform& p = P();
+  if (!record || record == p.current || !p.display) return;
+  glXMakeCurrent(p.display, record->window, record->context);
+  p.current = record;
+}
+
+void FreeModeLines() {
+  TPlatform& p = P();
+  if (p.modeLines) XFree(p.modeLines);
+  p.modeLines = nullptr;
+  p.modeCount = 0;
+  p.chosenMode = nullptr;
+}
+
+// Back to the mode that was active when the list was fetched.
+void RestoreDesktopMode() {
+  TPlatform& p = P();
+  if (!p.fullScreen) return;
+  if (p.display && p.modeLines && p.modeCount > 0) {
+    XF86VidModeSetViewPort(p.display, p.screen, 0, 0);
+    XF86VidModeSwitchToMode(p.display, p.screen, p.modeLines[0]);
+    XSync(p.display, False);
+  }
+  FreeModeLines();
+  p.fullScreen = false;
+}
+
+// Releases the record's context (and the full-screen mode). The record itself
+// is freed only by its owner (`free` false leaves it allocated).
+void CloseRecord(GLContextRecord* record, bool free = true) {
+  TPlatform& p = P();
+  if (!record) return;
+  if (IsLive(record)) {
+    std::erase(p.live, record);
+    if (p.display) {
+      glXMakeCurrent(p.display, None, nullptr);
+      p.current = nullptr;
+      if (record->context) glXDestroyContext(p.display, record->context);
+      if (record->ownsWindow && p.fullScreen && record->window == p.currentWindow) {
+        XUngrabPointer(p.display, CurrentTime);
+        XUngrabKeyboard(p.display, CurrentTime);
+      }
+      RestoreDesktopMode();
+      // A closed canvas should not leave a dead window on the desktop.
+      if (record->ownsWindow) XDestroyWindow(p.display, record->window);
+      XFlush(p.display);
+    }
+  }
+  if (p.current == record) p.current = nullptr;
+  if (p.selected == record) p.selected = nullptr;
+  if (p.shared == record) p.shared = nullptr;
+  if (record->window == p.currentWindow) p.currentWindow = 0;
+  if (free) delete record;
+}
+
+void ExitCleanup() {
+  TPlatform& p = P();
+  // A visible record stays with the context object that owns it.
+  if (p.current) CloseRecord(p.current, p.current == p.shared);
+  RestoreDesktopMode();
+  if (!p.display) return;
+  if (p.blankCursor) XFreeCursor(p.display, p.blankCursor);
+  p.blankCursor = 0;
+  if (p.visual) XFree(p.visual);
+  p.visual = nullptr;
+  XCloseDisplay(p.display);
+  p.display = nullptr;
+  p.currentWindow = 0;
+  p.current = nullptr;
+  p.selected = nullptr;
+}
+
+XF86VidModeModeInfo* PickModeLine(int32_t width, int32_t height, int32_t hertz) {
+  TPlatform& p = P();
+  for (int i = 0; i < p.modeCount; ++i) {
+    XF86VidModeModeInfo* line = p.modeLines[i];
+    if (line->hdisplay == width && line->vdisplay == height &&
+        ModeRefreshRate(static_cast<int32_t>(line->dotclock), line->htotal, line->vtotal,
+                        line->flags) == hertz) {
+      return line;
+    }
+  }
+  for (int i = 0; i < p.modeCount; ++i) {
+    XF86VidModeModeInfo* line = p.modeLines[i];
+    if (line->hdisplay == width && line->vdisplay == height) return line;
+  }
+  return nullptr;
+}
+
+void MakeBlankCursor(Window window) {
+  TPlatform& p = P();
+  static const char zeros[8] = {};
+  Pixmap bitmap = XCreateBitmapFromData(p.display, window, zeros, 8, 8);
+  XColor black = {};
+  black.flags = DoRed | DoGreen | DoBlue;
+  if (p.blankCursor) XFreeCursor(p.display, p.blankCursor);
+  p.blankCursor = XCreatePixmapCursor(p.display, bitmap, bitmap, &black, &black, 0, 0);
+  XFreePixmap(p.display, bitmap);
+}
+
+GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int32_t hertz);
+
+bool EnsureSharedRecord() {
+  TPlatform& p = P();
+  if (!p.shared) p.shared = CreateRecord(0, 0, 0, 0);
+  return p.shared != nullptr;
+}
+
+// Width and height 0 make the hidden 100 × 100 shared context.
+GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int32_t hertz) {
+  TPlatform& p = P();
+  if (!OpenDisplay() || !p.visual) return nullptr;
+  GLXContext shareList = nullptr;
+  bool visible = width != 0 || height != 0;
+  if (visible) {
+    if (!EnsureSharedRecord()) return nullptr;
+    shareList = p.shared->context;
+  } else {
+    width = 100;
+    height = 100;
+  }
+  // A zero or negative size is not a window X can make.
+  if (width <= 0 || height <= 0) return nullptr;
+  Window root = RootWindow(p.display, p.screen);
+  XSetWindowAttributes attributes = {};
+  attributes.border_pixel = 0;
+  attributes.colormap = XCreateColormap(p.display, root, p.visual->visual, AllocNone);
+  Window window = 0;
+  bool fullScreen = depth != 0 && visible;
+  if (fullScreen) {
+    if (p.fullScreen || !p.vidModeAvailable) return nullptr;
+    FreeModeLines();
+    if (!XF86VidModeGetAllModeLines(p.display, p.screen, &p.modeCount, &p.modeLines)) {
+      p.modeLines = nullptr;
+      p.modeCount = 0;
+    }
+    p.chosenMode = PickModeLine(width, height, hertz);
+    if (!p.chosenMode) {
+      FreeModeLines();
+      XFreeColormap(p.display, attributes.colormap);
+      return nullptr;
+    }
+    XF86VidModeSwitchToMode(p.display, p.screen, p.chosenMode);
+    XF86VidModeSetViewPort(p.display, p.screen, 0, 0);
+    attributes.override_redirect = True;
+    attributes.event_mask = StructureNotifyMask | ResizeRedirectMask | FocusChangeMask;
+    window =
+        XCreateWindow(p.display, root, 0, 0, p.chosenMode->hdisplay, p.chosenMode->vdisplay, 0,
+                      p.visual->depth, InputOutput, p.visual->visual,
+                      CWBorderPixel | CWOverrideRedirect | CWEventMask | CWColormap, &attributes);
+    p.fullScreen = true;
+  } else {
+    attributes.event_mask = StructureNotifyMask | ResizeRedirectMask;
+    window = XCreateWindow(p.display, root, 0, 0, static_cast<unsigned>(width),
+                           static_cast<unsigned>(height), 0, p.visual->depth, InputOutput,
+                           p.visual->visual, CWBorderPixel | CWEventMask | CWColormap, &attributes);
+  }
+  GLXContext context = glXCreateContext(p.display, p.visual, shareList, True);
+  if (!context) {
+    XDestroyWindow(p.display, window);
+    if (fullScreen) RestoreDesktopMode();
+    return nullptr;
+  }
+  auto* record = new GLContextRecord{window, context, true};
+  p.live.push_back(record);
+  if (visible) {
+    // A close from the window manager ends the program normally (event pump).
+    XSetWMProtocols(p.display, window, &p.deleteWindowAtom, 1);
+    XMapRaised(p.display, window);
+    if (fullScreen) {
+      XWarpPointer(p.display, None, window, 0, 0, 0, 0, 0, 0);
+      XGrabKeyboard(p.display, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
+      XGrabPointer(p.display, window, True, ButtonPressMask, GrabModeAsync, GrabModeAsync, window,
+                   None, CurrentTime);
+    }
+    glXMakeCurrent(p.display, window, context);
+    p.current = record;
+    XEvent event;
+    XIfEvent(
+        p.display, &event,
+        [](Display*, XEvent* e, XPointer arg) -> Bool {
+          return e->type == MapNotify && e->xmap.window == *reinterpret_cast<Window*>(arg);
+        },
+        reinterpret_cast<XPointer>(&window));
+    XSelectInput(p.display, window,
+                 KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                     PointerMotionMask | ResizeRedirectMask);
+    MakeBlankCursor(window);
+    p.currentWindow = window;
+  }
+  RunEventPump();
+  return record;
+}
+
+}  // namespace
+
+Display* X11Display() { return P().display; }
+Window X11CurrentWindow() { return P().currentWindow; }
+Atom X11DeleteWindowAtom() { return P().deleteWindowAtom; }
+
+int32_t ModeRefreshRate(int32_t dotClockKHz, int32_t hTotal, int32_t vTotal, uint32_t flags) {
+  double total = static_cast<double>(hTotal) * static_cast<double>(vTotal);
+  if (total <= 0) return 0;
+  double rate = static_cast<double>(dotClockKHz) * 1000.0 / total;
+  if (!(rate < 2147483647.0)) return 0;
+  int32_t hertz = static_cast<int32_t>(rate);
+  if (flags & 0x10) hertz *= 2;
+  if (flags & 0x20) hertz >>= 1;
+  return hertz;
+}
+
+TGLGraphicsContext::~TGLGraphicsContext() {
+  // A context dropped without Close still gives its GL context back.
+  if (record_) CloseRecord(record_);
+}
+
+Ref<TGLGraphicsContext> TGLGraphicsContext::FromRecord(GLContextRecord* record) {
+  return MakeRef<TGLGraphicsContext>(record);
+}
+
+void TGLGraphicsContext::MakeCurrent() {
+  if (!IsLive(record_)) return;
+  PlatformMakeCurrent(record_);
+  P().selected = record_;
+}
+
+void TGLGraphicsContext::Present() {
+  TPlatform& p = P();
+  if (IsLive(record_) && p.display) glXSwapBuffers(p.display, record_->window);
+  RunEventPump();
+  p.selected = nullptr;
+}
+
+void TGLGraphicsContext::GetSize(int32_t& width, int32_t& height) {
+  width = 0;
+  height = 0;
+  TPlatform& p = P();
+  if (!IsLive(record_) || !p.display) return;
+  Window root;
+  int x, y;
+  unsigned w = 0, h = 0, border, depth;
+  if (XGetGeometry(p.display, record_->window, &root, &x, &y, &w, &h, &border, &depth)) {
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
+  }
+}
+
+void TGLGraphicsContext::Close() {
+  GLContextRecord* record = record_;
+  record_ = nullptr;
+  CloseRecord(record);
+}
+
+uint64_t TGLGraphicsContext::WindowId() const { return IsLive(record_) ? record_->window : 0; }
+
+Ref<TGraphicsContext> TGLGraphicsDriver::OpenOnWindow(uint64_t window, int32_t) {
+  TPlatform& p = P();
+  if (!OpenDisplay() || !p.visual || !EnsureSharedRecord()) return nullptr;
+  GLXContext context = glXCreateContext(p.display, p.visual, p.shared->context, True);
+  if (!context) return nullptr;
+  auto* record = new GLContextRecord{static_cast<Window>(window), context, false};
+  p.live.push_back(record);
+  glXMakeCurrent(p.display, record->window, context);
+  p.current = record;
+  p.currentWindow = record->window;
+  return TGLGraphicsContext::FromRecord(record);
+}
+
+Ref<TGraphicsContext> TGLGraphicsDriver::OpenGraphics(int32_t width, int32_t height, int32_t depth,
+                                                      int32_t hertz, int32_t) {
+  GLContextRecord* record = CreateRecord(width, height, depth, hertz);
+  if (!record) return nullptr;
+  return TGLGraphicsContext::FromRecord(record);
+}
+
+void TGLGraphicsDriver::SetPointerShown(int32_t shown) {
+  TPlatform& p = P();
+  if (!p.display || !p.currentWindow) return;
+  if (shown) {
+    XUndefineCursor(p.display, p.currentWindow);
+  } else if (p.blankCursor) {
+    XDefineCursor(p.display, p.currentWindow, p.blankCursor);
+  }
+  XFlush(p.display);
+}
+
+void TGLGraphicsDriver::SetSwapInterval(int32_t interval) {
+  TPlatform& p = P();
+  if (!p.fullScreen || !p.display) return;
+  using SwapIntervalFunction = int (*)(int);
+  auto swapInterval = reinterpret_cast<SwapIntervalFunction>(
+      glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalSGI")));
+  if (!swapInterval) return;
+  // Some servers answer the request with a protocol error (software GLX on
+  // the dummy driver does); the default handler would end the program, while
+  // a refused swap interval only means the probe falls back to pacing.
+  XSync(p.display, False);
+  XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  swapInterval(interval);
+  XSync(p.display, False);
+  XSetErrorHandler(previous);
+}
+
+Ref<TDisplayModeArray> TGLGraphicsDriver::ListDisplayModes() {
+  TPlatform& p = P();
+  if (!OpenDisplay() || !p.vidModeAvailable) return MakeArray<Ref<TDisplayMode>>(0);
+  int count = 0;
+  XF86VidModeModeInfo** lines = nullptr;
+  if (!XF86VidModeGetAllModeLines(p.display, p.screen, &count, &lines) || !lines) {
+    return MakeArray<Ref<TDisplayMode>>(0);
+  }
+  size_t kept = static_cast<size_t>(std::clamp(count, 0, 1024));
+  auto modes = MakeArray<Ref<TDisplayMode>>(kept);
+  for (size_t i = 0; i < kept; ++i) {
+    auto mode = MakeRef<TDisplayMode>();
+    mode->width = lines[i]->hdisplay;
+    mode->height = lines[i]->vdisplay;
+    mode->depth = 24;
+    mode->hertz = ModeRefreshRate(static_cast<int32_t>(lines[i]->dotclock), lines[i]->htotal,
+                                  lines[i]->vtotal, lines[i]->flags);
+    (*modes)[i] = mode;
+  }
+  XFree(lines);
+  return modes;
+}
+
+void TGLGraphicsDriver::SwitchContext() {
+  TPlatform& p = P();
+  if (p.fullScreen) return;
+  if (p.current != p.shared) {
+    PlatformMakeCurrent(p.shared);
+  } else {
+    PlatformMakeCurrent(p.selected);
+  }
+}
+
+Ref<TGLGraphicsDriver> GLGraphicsDriver() {
+  static auto* driver = new Ref<TGLGraphicsDriver>(MakeRef<TGLGraphicsDriver>());
+  return *driver;
+}
+
+void InitGLGraphicsModule() {
+  static bool initialised = false;
+  if (initialised) return;
+  initialised = true;
+  InitVex2DModule();
+  GLGraphicsDriver();
+}
+
+bool GLFullScreenActive() { return P().fullScreen; }
+bool GLSharedContextExists() { return P().shared != nullptr; }
+bool GLSharedContextCurrent() { return P().shared && P().current == P().shared; }
+
+}  // namespace kelpora

@@ -1,0 +1,68 @@
+// The X11/GLX graphics driver: desktop windows and full-screen video modes
+// with a double-buffered GL context each. Every context shares its textures
+// with one hidden context made first.
+#pragma once
+
+#include <cstdint>
+
+#include "vex2d/graphics_mode.h"
+
+namespace kelpora {
+
+// A window with its GL context; owned by the TGLGraphicsContext that opened it.
+struct GLContextRecord;
+
+// Refresh rate of a mode line: dot clock (kHz) × 1000 / (hTotal × vTotal),
+// truncated; doubled when interlaced (flag 0x10), halved when double-scanned
+// (flag 0x20). A line with a zero total has rate 0.
+int32_t ModeRefreshRate(int32_t dotClockKHz, int32_t hTotal, int32_t vTotal, uint32_t flags);
+
+// A context on an X window. Closing releases the context (and restores the
+// desktop video mode after full screen); the window ends with the connection.
+class TGLGraphicsContext : public TGraphicsContext {
+ public:
+  explicit TGLGraphicsContext(GLContextRecord* record) : record_(record) {}
+  ~TGLGraphicsContext() override;
+
+  static Ref<TGLGraphicsContext> FromRecord(GLContextRecord* record);
+
+  void MakeCurrent() override;
+  void Present() override;
+  void GetSize(int32_t& width, int32_t& height) override;
+  void Close() override;
+
+  // The X window id; 0 once closed.
+  uint64_t WindowId() const;
+
+ private:
+  GLContextRecord* record_;
+};
+
+// The singleton graphics driver of this platform.
+class TGLGraphicsDriver : public TGraphicsDriver {
+ public:
+  Ref<TGraphicsContext> OpenOnWindow(uint64_t window, int32_t flags) override;
+  Ref<TGraphicsContext> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                     int32_t flags) override;
+  // Non-zero shows the normal pointer over the current window, 0 a blank one.
+  void SetPointerShown(int32_t shown) override;
+  // Honoured in full screen only, where the swap-control extension exists.
+  void SetSwapInterval(int32_t interval) override;
+  // At most 1024 modes, depth always 24; empty without a display.
+  Ref<TDisplayModeArray> ListDisplayModes() override;
+  // Toggles between the hidden shared context and the selected one, so that
+  // textures are made in the shared context; nothing in full screen.
+  void SwitchContext();
+};
+
+Ref<TGLGraphicsDriver> GLGraphicsDriver();
+void InitGLGraphicsModule();
+
+// Facts about the platform layer, for diagnostics and tests.
+bool GLFullScreenActive();
+// The hidden shared context exists.
+bool GLSharedContextExists();
+// True when the shared context is the current one.
+bool GLSharedContextCurrent();
+
+}  // namespace kelpora

@@ -1,0 +1,49 @@
+// Polled keyboard and mouse queries. While automatic polling is on (the
+// default) every query first pumps pending window-system events.
+#pragma once
+
+#include <cstdint>
+
+namespace kelpora {
+
+// Key codes the game commonly uses.
+constexpr int32_t KEY_BACKSPACE = 8;
+constexpr int32_t KEY_TAB = 9;
+constexpr int32_t KEY_RETURN = 13;
+constexpr int32_t KEY_SHIFT = 16;
+constexpr int32_t KEY_ESCAPE = 27;
+constexpr int32_t KEY_SPACE = 32;
+constexpr int32_t KEY_LEFT = 37;
+constexpr int32_t KEY_UP = 38;
+constexpr int32_t KEY_RIGHT = 39;
+constexpr int32_t KEY_DOWN = 40;
+constexpr int32_t KEY_LSHIFT = 160;
+constexpr int32_t KEY_RSHIFT = 161;
+
+void SetAutomaticPolling(bool on);
+bool AutomaticPolling();
+
+void PumpEvents();
+// Reads and clears the hit count of a key code (1 to 255).
+int32_t KeyHits(int32_t code);
+int32_t KeyIsDown(int32_t code);
+// The next queued keysym (Latin-1 keys give their character), 0 when none.
+int32_t NextChar();
+void ClearKeyState();
+int32_t MouseAxis(int32_t axis);
+int32_t PointerX();
+int32_t PointerY();
+int32_t WheelCount();
+// Buttons 1 left, 2 right, 3 middle.
+int32_t MouseHits(int32_t button);
+int32_t MouseIsDown(int32_t button);
+void ClearMouseState();
+void MovePointer(int32_t x, int32_t y);
+// Block until a key, character or button arrives.
+int32_t WaitKeyCode();
+int32_t WaitCharCode();
+int32_t WaitMouseButton();
+
+void InitInputModule();
+
+}  // namespace kelpora

@@ -1,0 +1,127 @@
+// A small program run by the window tests in a child process, so that it can
+// open its own display connection, switch video modes and end in every way.
+// Usage: glx_helper <command>; prints its findings on standard output.
+#include <X11/Xlib.h>
+#include <X11/extensions/xf86vmode.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "graphics/gl_driver.h"
+#include "graphics/glx_window.h"
+#include "runtime/errors.h"
+#include "runtime/startup.h"
+#include "vex2d/graphics_mode.h"
+
+using namespace kelpora;
+
+namespace {
+
+std::string command;
+
+// The mode the server shows now, asked over a connection of our own.
+void PrintCurrentMode(const char* label) {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::printf("%s no display\n", label);
+    return;
+  }
+  int dotClock = 0;
+  XF86VidModeModeLine line{};
+  XF86VidModeGetModeLine(display, DefaultScreen(display), &dotClock, &line);
+  std::printf("%s %dx%d clock %d\n", label, line.hdisplay, line.vdisplay, dotClock);
+  if (line.privsize) XFree(line.c_private);
+  XCloseDisplay(display);
+  std::fflush(stdout);
+}
+
+void OnExit() {
+  std::printf("exit hook ran\n");
+  std::fflush(stdout);
+}
+
+// What a window manager does when the user clicks the close button.
+void SendCloseRequest(uint64_t window) {
+  Display* display = XOpenDisplay(nullptr);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display, window, False, NoEventMask, &event);
+  XCloseDisplay(display);
+}
+
+void Main() {
+  InitGLDriverModule();
+  AddExitHook(OnExit);
+  if (command == "list") {
+    for (int32_t i = 0; i < CountDisplayModes(); ++i) {
+      int32_t w, h, d, hz;
+      GetDisplayMode(i, w, h, d, hz);
+      std::printf("mode %dx%d depth %d rate %d\n", w, h, d, hz);
+    }
+    return;
+  }
+  if (command == "missing") {
+    try {
+      OpenCanvas(1234, 567, 32, 60);
+    } catch (const TRuntimeError& error) {
+      std::printf("error: %s\n", error.what());
+    }
+    std::printf("window made: %d\n", GLSharedContextExists() ? 1 : 0);
+    PrintCurrentMode("after");
+    return;
+  }
+  if (command == "close-request") {
+    OpenCanvas(320, 240, 0, CANVAS_NO_SYNC);
+    auto context = RefCast<TGLGraphicsContext>(CurrentCanvas()->context);
+    SendCloseRequest(context->WindowId());
+    for (int i = 0; i < 300; ++i) {
+      ClearScreen();
+      PresentFrame();
+      usleep(10000);
+    }
+    std::printf("still running\n");
+    std::exit(3);
+  }
+  // Full-screen commands: <width>x<height>@<rate>-<ending>.
+  int width = 0, height = 0, rate = 0;
+  std::sscanf(command.c_str(), "%dx%d@%d", &width, &height, &rate);
+  OpenCanvas(width, height, 32, rate);
+  PrintCurrentMode("open");
+  int32_t w, h, d, hz;
+  CanvasSettings(w, h, d, hz);
+  std::printf("canvas %dx%d depth %d rate %d fullscreen %d\n", w, h, d, hz,
+              GLFullScreenActive() ? 1 : 0);
+  SetClearColor(0, 128, 255);
+  ClearScreen();
+  auto pixels = ReadPixmap(0, 0, w, h);
+  std::printf("pixel %06x\n", pixels->PixelAt(w - 1, h - 1) & 0xFFFFFF);
+  PresentFrame();
+  std::fflush(stdout);
+  const char* ending = std::strchr(command.c_str(), '-');
+  std::string how = ending ? ending + 1 : "close";
+  if (how == "close") {
+    CloseCanvas();
+    PrintCurrentMode("closed");
+  } else if (how == "term") {
+    std::raise(SIGTERM);
+  } else if (how == "segv") {
+    std::raise(SIGSEGV);
+  } else if (how == "error") {
+    RaiseError(u"failing on purpose");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  command = argc > 1 ? argv[1] : "";
+  return RunApplication(argc, argv, Main);
+}

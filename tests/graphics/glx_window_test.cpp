@@ -1,0 +1,152 @@
+// Desktop windows and contexts on a real X server (Xvfb in the test script).
+#include <gtest/gtest.h>
+// clang-format off
+// Xlib after gtest: its None macro clashes with a name in gtest.
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
+// clang-format on
+
+#include <cstdlib>
+
+#include "graphics/gl_driver.h"
+#include "graphics/glx_window.h"
+#include "process.h"
+#include "runtime/clock.h"
+#include "runtime/errors.h"
+#include "vex2d/draw_state.h"
+#include "vex2d/graphics_mode.h"
+
+namespace kelpora {
+namespace {
+
+class GLXWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "these tests need an X server (DISPLAY)";
+    InitGLDriverModule();
+  }
+  void TearDown() override { CloseCanvas(); }
+};
+
+TEST(ModeRefreshRate, FromDotClockAndTotals) {
+  EXPECT_EQ(ModeRefreshRate(25175, 800, 525, 0), 59);
+  EXPECT_EQ(ModeRefreshRate(25175, 800, 525, 0x10), 118);
+  EXPECT_EQ(ModeRefreshRate(25175, 800, 525, 0x30), 59);
+  EXPECT_EQ(ModeRefreshRate(65000, 1344, 806, 0), 60);
+  EXPECT_EQ(ModeRefreshRate(25175, 0, 525, 0), 0) << "a zero total gives rate 0";
+  EXPECT_EQ(ModeRefreshRate(25175, 800, 0, 0x10), 0);
+}
+
+TEST_F(GLXWindowTest, DesktopWindowWithHiddenSharedContext) {
+  Ref<TGraphicsContext> context = GLGraphicsDriver()->OpenGraphics(640, 480, 0, 60, 0);
+  ASSERT_TRUE(context);
+  EXPECT_TRUE(GLSharedContextExists()) << "the hidden context is made first";
+  EXPECT_FALSE(GLFullScreenActive());
+  int32_t width = 0, height = 0;
+  context->GetSize(width, height);
+  EXPECT_EQ(width, 640);
+  EXPECT_EQ(height, 480);
+  context->MakeCurrent();
+  EXPECT_FALSE(GLSharedContextCurrent());
+  // Swap interval in a desktop window is ignored; presenting still works.
+  GLGraphicsDriver()->SetSwapInterval(1);
+  int32_t start = ClockMs();
+  for (int i = 0; i < 5; ++i) {
+    context->Present();
+    context->MakeCurrent();
+  }
+  EXPECT_LT(ClockDiff(ClockMs(), start), 1000);
+  context->Close();
+  context->GetSize(width, height);
+  EXPECT_EQ(width, 0) << "a closed context has no window";
+  context->Close();  // twice is harmless
+}
+
+TEST_F(GLXWindowTest, SwitchContextTogglesWithTheSharedOne) {
+  Ref<TGraphicsContext> context = GLGraphicsDriver()->OpenGraphics(100, 80, 0, 0, 0);
+  ASSERT_TRUE(context);
+  context->MakeCurrent();
+  GLGraphicsDriver()->SwitchContext();
+  EXPECT_TRUE(GLSharedContextCurrent());
+  GLGraphicsDriver()->SwitchContext();
+  EXPECT_FALSE(GLSharedContextCurrent());
+  // After Present there is no selected context to go back to.
+  context->Present();
+  GLGraphicsDriver()->SwitchContext();
+  GLGraphicsDriver()->SwitchContext();
+  EXPECT_TRUE(GLSharedContextCurrent());
+  context->Close();
+}
+
+TEST_F(GLXWindowTest, ModesAreEmptyWithoutTheVideoModeExtension) {
+  // Xvfb has no XFree86-VidModeExtension: listing is empty (and prints
+  // nothing), so full screen is refused.
+  Display* display = XOpenDisplay(nullptr);
+  int opcode, event, error;
+  bool hasVidMode = XQueryExtension(display, "XFree86-VidModeExtension", &opcode, &event, &error);
+  XCloseDisplay(display);
+  ASSERT_FALSE(hasVidMode) << "DISPLAY should be Xvfb";
+  EXPECT_EQ(GLGraphicsDriver()->ListDisplayModes()->Length(), 0u);
+  try {
+    OpenCanvas(640, 480, 32, 60);
+    ADD_FAILURE() << "full screen opened without modes";
+  } catch (const TRuntimeError& failure) {
+    EXPECT_STREQ(failure.what(), "Graphics mode does not exist");
+  }
+}
+
+TEST_F(GLXWindowTest, WindowedCanvasFallsBackToSoftwarePacing) {
+  int32_t start = ClockMs();
+  OpenCanvas(640, 480, 0, 60);
+  EXPECT_TRUE(SoftwarePacing()) << "desktop swaps do not wait for the retrace";
+  EXPECT_LT(ClockDiff(ClockMs(), start), 5000);
+  int32_t w, h, d, hz;
+  CanvasSettings(w, h, d, hz);
+  EXPECT_EQ(hz, 60);
+  // 60 paced frames take one second.
+  PresentFrame();
+  int32_t first = ClockMs();
+  for (int i = 0; i < 60; ++i) PresentFrame();
+  int32_t took = ClockDiff(ClockMs(), first);
+  EXPECT_GE(took, 990);
+  EXPECT_LE(took, 1100);
+  OpenCanvas(320, 200, 0, 0);
+  CanvasSettings(w, h, d, hz);
+  EXPECT_EQ(hz, 85);
+  EXPECT_EQ(w, 320);
+}
+
+// The pointer over the window shows the blank cursor while hidden.
+TEST_F(GLXWindowTest, HidePointerPutsTheBlankCursorOnTheWindow) {
+  OpenCanvas(320, 240, 0, CANVAS_NO_SYNC);
+  Display* display = XOpenDisplay(nullptr);
+  auto context = RefCast<TGLGraphicsContext>(CurrentCanvas()->context);
+  Window window = static_cast<Window>(context->WindowId());
+  XWarpPointer(display, None, window, 0, 0, 0, 0, 50, 50);
+  XSync(display, False);
+  auto cursorIsBlank = [&] {
+    XSync(display, False);
+    XFixesCursorImage* image = XFixesGetCursorImage(display);
+    bool blank = true;
+    for (int i = 0; i < image->width * image->height; ++i) blank &= (image->pixels[i] == 0);
+    XFree(image);
+    return blank;
+  };
+  HidePointer();
+  EXPECT_TRUE(cursorIsBlank());
+  ShowPointer();
+  EXPECT_FALSE(cursorIsBlank());
+  XCloseDisplay(display);
+}
+
+TEST(GLXProcess, WindowCloseRequestEndsTheProgramNormally) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr);
+  auto result = testing::RunProcess(GLX_HELPER_PATH, {"close-request"});
+  EXPECT_TRUE(result.exited) << result.err;
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("exit hook ran"), std::string::npos);
+  EXPECT_EQ(result.out.find("still running"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kelpora
