@@ -371,11 +371,5 @@ TEST(WholeStreams, CopyUntilEndAndCopyCount) {
   EXPECT_THROW(CopyCount(MakeRef<ScriptedStream>(10, 10, 10), to, 5, 8), TStreamWriteError);
 }
 
-TEST(FreeFunctions, RejectNone) {
-  Ref<TDataStream> none;
-  EXPECT_THROW(ReadU8(none), TNullObjectError);
-  EXPECT_THROW(Close(none), TNullObjectError);
-}
-
 }  // namespace
 }  // namespace kelpora
