@@ -1,0 +1,82 @@
+#include "graphics/loaders/pixmap_loader.h"
+
+#include "graphics/loaders/bmp_loader.h"
+#include "graphics/loaders/jpeg_loader.h"
+#include "graphics/loaders/png_loader.h"
+#include "graphics/loaders/tga_loader.h"
+#include "stream/stream.h"
+
+namespace kelpora {
+
+namespace {
+
+TPixmapLoader* loaderHead = nullptr;
+int64_t loadLimit = 0;
+
+}  // namespace
+
+TPixmapLoader::TPixmapLoader() {
+  next = Ref<TPixmapLoader>(loaderHead);
+  // The list holds every loader for the life of the process.
+  Retain();
+  loaderHead = this;
+}
+
+Ref<TPixmapLoader> FirstPixmapLoader() { return Ref<TPixmapLoader>(loaderHead); }
+
+static Ref<TPixmap> LoadFromOpenStream(const Ref<TDataStream>& stream) {
+  if (!stream) return {};
+  const int start = stream->Pos();
+  if (start == -1) {
+    stream->Close();
+    return {};
+  }
+  Ref<TPixmap> pixmap;
+  try {
+    for (Ref<TPixmapLoader> loader = FirstPixmapLoader(); loader && !pixmap;
+         loader = loader->next) {
+      stream->Seek(start);
+      try {
+        pixmap = loader->LoadFromStream(stream);
+      } catch (const TStreamError&) {
+        pixmap = nullptr;
+      }
+    }
+  } catch (...) {
+    stream->Close();
+    throw;
+  }
+  stream->Close();
+  return pixmap;
+}
+
+Ref<TPixmap> LoadPixmap(const Ref<TObject>& source) {
+  return LoadFromOpenStream(OpenForReading(source));
+}
+
+Ref<TPixmap> LoadPixmap(std::u16string_view url) { return LoadFromOpenStream(OpenForReading(url)); }
+
+void SetPixmapLoadLimit(int64_t pixels) { loadLimit = pixels > 0 ? pixels : 0; }
+int64_t PixmapLoadLimit() { return loadLimit; }
+
+bool PixmapSizeAllowed(int64_t width, int64_t height, int32_t format) {
+  if (width <= 0 || height <= 0 || BytesPerPixel(format) == 0) return false;
+  if (width > INT32_MAX || height > INT32_MAX) return false;
+  if (loadLimit > 0 && width * height > loadLimit) return false;
+  const int64_t pitch = (width * BytesPerPixel(format) + 3) / 4 * 4;
+  return pitch <= INT32_MAX && pitch * height <= INT32_MAX;
+}
+
+int64_t BytesLeft(const Ref<TDataStream>& stream) {
+  const int64_t left = int64_t(stream->Size()) - stream->Pos();
+  return left > 0 ? left : 0;
+}
+
+void InitPixmapLoaders() {
+  InitBmpLoader();
+  InitJpegLoader();
+  InitTgaLoader();
+  InitPngLoader();
+}
+
+}  // namespace kelpora
