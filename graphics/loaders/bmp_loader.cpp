@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "stream/endian_stream.h"
 #include "stream/stream.h"
 
 namespace kelpora {
@@ -24,7 +25,8 @@ void ReadPalette(TDataStream& in, uint32_t* palette, int64_t count, int used) {
 }  // namespace
 
 Ref<TPixmap> TBmpLoader::LoadFromStream(const Ref<TDataStream>& stream) {
-  TDataStream& in = *stream;  // typed reads are little-endian already
+  const Ref<TDataStream> little = WrapLittleEndian(stream);
+  TDataStream& in = *little;
   uint8_t magic[2] = {0, 0};
   in.ReadFully(magic, 2);
   if (magic[0] != 0x42 || magic[1] != 0x4D) return {};

@@ -1,8 +1,11 @@
 #include "graphics/loaders/jpeg_loader.h"
 
+// jpeglib.h needs FILE and size_t first, and jerror.h needs jpeglib.h.
+// clang-format off
 #include <cstdio>
-// jpeglib.h expects size_t and FILE to be declared already.
 #include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
 
 #include <csetjmp>
 #include <exception>
@@ -94,9 +97,8 @@ bool Decode(jpeg_decompress_struct& cinfo, JpegErrors& errors, JpegDecode& decod
   if (setjmp(errors.jump)) return false;
   jpeg_create_decompress(&cinfo);
 
-  auto* src = static_cast<JpegSource*>(
-      (*cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT,
-                                sizeof(JpegSource)));
+  auto* src = static_cast<JpegSource*>((*cinfo.mem->alloc_small)(
+      reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, sizeof(JpegSource)));
   src->buffer = static_cast<JOCTET*>((*cinfo.mem->alloc_small)(
       reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, JPEG_BUFFER_SIZE));
   src->stream = decode.stream.get();

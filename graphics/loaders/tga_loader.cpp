@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "stream/endian_stream.h"
 #include "stream/stream.h"
 
 namespace kelpora {
@@ -43,7 +44,8 @@ void StoreWords(const std::vector<uint32_t>& words, uint8_t* row, int32_t format
 }  // namespace
 
 Ref<TPixmap> TTgaLoader::LoadFromStream(const Ref<TDataStream>& stream) {
-  TDataStream& in = *stream;  // typed reads are little-endian already
+  const Ref<TDataStream> little = WrapLittleEndian(stream);
+  TDataStream& in = *little;
   uint8_t head[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   in.ReadFully(head, 8);
   in.ReadU16();  // x origin: not used
