@@ -136,7 +136,7 @@ class Composer {
     mix.Mix(echoes, 0.5f);
     reverbSend_.Mix(echoes, 0.3f);
     Reverb(reverbSend_, mix, 0.84f, 0.3f);
-    return Master(mix, rmsDb, 0.89f);
+    return Master(mix, rmsDb, 0.86f);
   }
 
  private:
@@ -153,7 +153,7 @@ void PlayChord(Composer& c, const Instrument& pad, double beat, double beats, in
   int voicing[4] = {chord, chord + 2, chord + 4, chord + 7};
   float pans[4] = {-0.4f, 0.3f, -0.1f, 0.45f};
   for (int v = 0; v < 4; ++v)
-    RenderNote(c.dry(), pad, c.Sec(beat), c.Sec(beats) * 0.98, k.Midi(voicing[v] + 7), velocity,
+    RenderNote(c.dry(), pad, c.Sec(beat), c.Sec(beats) * 0.98, k.Midi(voicing[v]), velocity,
                pans[v], &c.reverbSend(), 0.8f);
 }
 
@@ -253,7 +253,7 @@ StereoAudio ComposeLevelTheme() {
       {16, run, groove | kMelody | kFill, 1},
       {16, run, groove | kPad | kMelody | kFill, 1},
       {16, climb, groove | kPad | kMelody | kCounter | kFill, 2},
-      {8, night, kPad | kArp, 0},
+      {8, night, kPad | kArp | kDrumsLight, 0},
       {16, night, groove | kMelody | kFill, 3},
       {16, night, groove | kPad | kMelody | kCounter | kFill, 3},
       {16, run, groove | kPad | kMelody | kFill, 1},
@@ -293,7 +293,7 @@ StereoAudio ComposeLevelTheme() {
       if (s.parts & kBass) {
         static const int kLine[8] = {0, 0, 7, 0, 0, 7, 0, 4};
         for (int i = 0; i < 8; ++i)
-          RenderNote(c.dry(), bass, c.Sec(b0 + i * 0.5), c.Sec(0.4), k.Midi(chord - 14 + kLine[i]),
+          RenderNote(c.dry(), bass, c.Sec(b0 + i * 0.5), c.Sec(0.4), k.Midi(chord - 7 + kLine[i]),
                      i % 2 ? 0.75f : 1.0f, 0);
       }
       if (s.parts & kArp) {
@@ -339,10 +339,12 @@ StereoAudio ComposeLevelTheme() {
       const double start = (bar - s.bars) * 4.0;
       for (int half = 0; half < s.bars / 8; ++half)
         for (const Note& n : tune) {
-          // The second half answers an octave up.
-          int lift = half == 1 && s.tune != 3 ? 7 : 0;
           RenderNote(c.dry(), lead, c.Sec(start + half * 32 + n.beat), c.Sec(n.length * 0.9),
-                     k.Midi(n.degree + lift + 7), 0.9f, -0.05f, &c.delaySend(), 0.3f);
+                     k.Midi(n.degree + 7), 0.9f, -0.05f, &c.delaySend(), 0.3f);
+          // The repeat is doubled an octave below.
+          if (half == 1)
+            RenderNote(c.dry(), counter, c.Sec(start + half * 32 + n.beat), c.Sec(n.length * 0.9),
+                       k.Midi(n.degree), 0.7f, 0.3f, &c.reverbSend(), 0.3f);
         }
     }
   }

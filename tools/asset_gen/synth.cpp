@@ -46,11 +46,13 @@ double Oscillator(Wave wave, double phase, double dt) {
   return 0.0;
 }
 
-// Chamberlin state-variable low-pass.
+// Chamberlin state-variable low-pass; the cutoff is capped where it stays stable.
 struct LowPass {
   double low = 0, band = 0;
-  double Process(double in, double cutoffHz, double resonance) {
-    double f = 2.0 * std::sin(3.14159265 * std::min(cutoffHz, 12000.0) / kSampleRate);
+  static double Coefficient(double cutoffHz) {
+    return 2.0 * std::sin(3.14159265 * std::min(cutoffHz, 7000.0) / kSampleRate);
+  }
+  double Process(double in, double f, double resonance) {
     double q = 1.0 - resonance;
     low += f * band;
     double high = in - low - q * band;
@@ -88,8 +90,14 @@ void RenderNote(LoopBuffer& out, const Instrument& ins, double startSec, double 
   const int64_t total = static_cast<int64_t>((lengthSec + ins.release) * kSampleRate);
   std::vector<double> phases(static_cast<size_t>(ins.unison));
   for (int u = 0; u < ins.unison; ++u) phases[static_cast<size_t>(u)] = std::fmod(0.37 * u, 1.0);
-  double subPhase = 0, modPhase = 0;
+  double subPhase = 0, modPhase = 0, coefficient = 0;
   LowPass filterL, filterR;
+  std::vector<double> detune(static_cast<size_t>(ins.unison));
+  for (int u = 0; u < ins.unison; ++u) {
+    double spread = ins.unison > 1 ? (2.0 * u / (ins.unison - 1) - 1.0) : 0.0;
+    detune[static_cast<size_t>(u)] = std::pow(2.0, spread * ins.detuneCents / 1200.0);
+  }
+  const float panL = std::sqrt(0.5f * (1 - pan)), panR = std::sqrt(0.5f * (1 + pan));
   for (int64_t i = 0; i < total; ++i) {
     double t = static_cast<double>(i) / kSampleRate;
     float env = Envelope(ins, t, lengthSec);
@@ -97,11 +105,11 @@ void RenderNote(LoopBuffer& out, const Instrument& ins, double startSec, double 
     if (ins.vibratoDepth > 0 && t > ins.vibratoDelay)
       vib = ins.vibratoDepth * std::min(1.0, (t - ins.vibratoDelay) * 2) *
             std::sin(kTwoPi * ins.vibratoRate * t);
-    double freq = base * std::pow(2.0, vib / 12.0);
+    double freq = vib != 0 ? base * std::pow(2.0, vib / 12.0) : base;
     double l = 0, r = 0;
     for (int u = 0; u < ins.unison; ++u) {
       double spread = ins.unison > 1 ? (2.0 * u / (ins.unison - 1) - 1.0) : 0.0;
-      double f = freq * std::pow(2.0, spread * ins.detuneCents / 1200.0);
+      double f = freq * detune[static_cast<size_t>(u)];
       double dt = f / kSampleRate;
       double& ph = phases[static_cast<size_t>(u)];
       double v;
@@ -128,11 +136,12 @@ void RenderNote(LoopBuffer& out, const Instrument& ins, double startSec, double 
       l += s;
       r += s;
     }
-    double cutoff = ins.cutoff + ins.envToCutoff * env;
-    l = filterL.Process(l, cutoff, ins.resonance);
-    r = filterR.Process(r, cutoff, ins.resonance);
+    // The envelope moves slowly enough to update the filter every 8 samples.
+    if (i % 8 == 0) coefficient = LowPass::Coefficient(ins.cutoff + ins.envToCutoff * env);
+    l = filterL.Process(l, coefficient, ins.resonance);
+    r = filterR.Process(r, coefficient, ins.resonance);
     float g = env * velocity * ins.gain;
-    float gl = g * std::sqrt(0.5f * (1 - pan)), gr = g * std::sqrt(0.5f * (1 + pan));
+    float gl = g * panL, gr = g * panR;
     float sl = static_cast<float>(l) * gl, sr = static_cast<float>(r) * gr;
     out.Add(start + i, sl, sr);
     if (sends) sends->Add(start + i, sl * sendGain, sr * sendGain);
