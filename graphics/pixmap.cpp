@@ -1,13 +1,21 @@
 #include "graphics/pixmap.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "runtime/errors.h"
 
 namespace kelpora {
+
+// Colour words and several row loops rely on the little-endian byte order.
+static_assert(std::endian::native == std::endian::little);
 
 const int32_t formatBytesPerPixel[PIXFMT_COUNT] = {0, 1, 1, 3, 3, 4, 4};
 const int32_t formatBitsPerPixel[PIXFMT_COUNT] = {0, 8, 8, 24, 24, 32, 32};
@@ -42,14 +50,24 @@ void ExpandToRgba(const uint8_t* src, int32_t format, uint8_t* dst, int32_t coun
         dst[3] = 255;
       }
       break;
-    case PIXFMT_RGB24:
-      for (int32_t i = 0; i < count; ++i, src += 3, dst += 4) {
+    case PIXFMT_RGB24: {
+      // Four bytes at a time, the fourth replaced by opaque alpha; the last
+      // pixel is done bytewise so nothing past the row is read.
+      int32_t i = 0;
+      for (; i + 1 < count; ++i, src += 3, dst += 4) {
+        uint32_t v;
+        std::memcpy(&v, src, 4);
+        v |= 0xFF000000u;
+        std::memcpy(dst, &v, 4);
+      }
+      for (; i < count; ++i, src += 3, dst += 4) {
         dst[0] = src[0];
         dst[1] = src[1];
         dst[2] = src[2];
         dst[3] = 255;
       }
       break;
+    }
     case PIXFMT_BGRA32:
       for (int32_t i = 0; i < count; ++i, src += 4, dst += 4) {
         dst[0] = src[2];
@@ -253,6 +271,53 @@ Ref<TPixmap> WrapPixels(uint8_t* pixels, int32_t width, int32_t height, int32_t 
   return TPixmap::WrapPixels(pixels, width, height, pitch, format);
 }
 
+namespace {
+
+// Horizontal pass of the bilinear resize for one source row: per result
+// column and channel, p0 + (p1 - p0) * fx, kept in float for the vertical pass.
+void BlendRow(const uint8_t* src, const std::vector<Tap>& columns, float* out) {
+  for (const Tap& tx : columns) {
+    const uint8_t* p0 = src + ptrdiff_t(tx.index) * 4;
+    const uint8_t* p1 = src + ptrdiff_t(tx.next) * 4;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    uint32_t w0, w1;
+    std::memcpy(&w0, p0, 4);
+    std::memcpy(&w1, p1, 4);
+    const __m128 a = _mm_cvtepi32_ps(
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(w0)), zero), zero));
+    const __m128 b = _mm_cvtepi32_ps(
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(w1)), zero), zero));
+    _mm_storeu_ps(out, _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), _mm_set1_ps(tx.weight))));
+#else
+    for (int c = 0; c < 4; ++c) out[c] = float(p0[c]) + float(p1[c] - p0[c]) * tx.weight;
+#endif
+    out += 4;
+  }
+}
+
+// Vertical pass: top + (bottom - top) * fy, truncated toward zero.
+void BlendColumns(const float* top, const float* bottom, float fy, uint8_t* out, int32_t count) {
+  int32_t k = 0;
+#if defined(__SSE2__)
+  const __m128 weight = _mm_set1_ps(fy);
+  for (; k + 16 <= count; k += 16) {
+    __m128i v[4];
+    for (int q = 0; q < 4; ++q) {
+      const __m128 t = _mm_loadu_ps(top + k + q * 4);
+      const __m128 b = _mm_loadu_ps(bottom + k + q * 4);
+      v[q] = _mm_cvttps_epi32(_mm_add_ps(t, _mm_mul_ps(_mm_sub_ps(b, t), weight)));
+    }
+    const __m128i packed =
+        _mm_packus_epi16(_mm_packs_epi32(v[0], v[1]), _mm_packs_epi32(v[2], v[3]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), packed);
+  }
+#endif
+  for (; k < count; ++k) out[k] = uint8_t(int32_t(top[k] + (bottom[k] - top[k]) * fy));
+}
+
+}  // namespace
+
 Ref<TPixmap> ScalePixmap(const Ref<TPixmap>& pixmap, int32_t width, int32_t height) {
   Ref<TPixmap> src = AsRgba(pixmap);
   Ref<TPixmap> result = MakePixmap(width, height, pixmap->format, 4);
@@ -263,28 +328,32 @@ Ref<TPixmap> ScalePixmap(const Ref<TPixmap>& pixmap, int32_t width, int32_t heig
   const float ratioY = float(h) / float(height);
   std::vector<Tap> columns(static_cast<size_t>(width));
   for (int32_t j = 0; j < width; ++j) columns[size_t(j)] = MakeTap(j, ratioX, w);
-  std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
+  const bool direct = result->format == PIXFMT_RGBA32;
+  std::vector<uint8_t> row(direct ? 0 : static_cast<size_t>(width) * 4);
+
+  // Each source row is blended horizontally once and kept while the
+  // following result rows still need it; consecutive result rows share rows.
+  const size_t lanes = static_cast<size_t>(width) * 4;
+  std::vector<float> blended[2] = {std::vector<float>(lanes), std::vector<float>(lanes)};
+  int32_t blendedRow[2] = {-1, -1};
+  auto rowOf = [&](int32_t y, int32_t keep) -> const float* {
+    for (int k = 0; k < 2; ++k) {
+      if (blendedRow[k] == y) return blended[k].data();
+    }
+    const int k = blendedRow[0] == keep ? 1 : 0;
+    BlendRow(src->PixelPtr(0, y), columns, blended[k].data());
+    blendedRow[k] = y;
+    return blended[k].data();
+  };
 
   for (int32_t i = 0; i < height; ++i) {
     const Tap ty = MakeTap(i, ratioY, h);
-    const uint8_t* top = src->PixelPtr(0, ty.index);
-    const uint8_t* bottom = src->PixelPtr(0, ty.next);
-    const float fy = ty.weight;
-    uint8_t* out = row.data();
-    for (int32_t j = 0; j < width; ++j, out += 4) {
-      const Tap& tx = columns[size_t(j)];
-      const uint8_t* p00 = top + tx.index * 4;
-      const uint8_t* p10 = top + tx.next * 4;
-      const uint8_t* p01 = bottom + tx.index * 4;
-      const uint8_t* p11 = bottom + tx.next * 4;
-      const float fx = tx.weight;
-      for (int c = 0; c < 4; ++c) {
-        float upper = float(p00[c]) + float(p10[c] - p00[c]) * fx;
-        float lower = float(p01[c]) + float(p11[c] - p01[c]) * fx;
-        out[c] = uint8_t(int32_t(upper + (lower - upper) * fy));
-      }
-    }
-    ConvertRow(row.data(), PIXFMT_RGBA32, result->PixelPtr(0, i), result->format, width);
+    const float* top = rowOf(ty.index, ty.next);
+    const float* bottom = rowOf(ty.next, ty.index);
+    uint8_t* out = direct ? result->PixelPtr(0, i) : row.data();
+    BlendColumns(top, bottom, ty.weight, out, width * 4);
+    if (!direct)
+      ConvertRow(row.data(), PIXFMT_RGBA32, result->PixelPtr(0, i), result->format, width);
   }
   return result;
 }
