@@ -30,9 +30,9 @@ Canvas PaintHeroFrame(int frame, float scale) {
   const float s = scale;
   // Highest in mid-flight, lowest as a foot takes the weight.
   const float bob = 2.0f * std::cos(2 * p);
-  const Point hip{38 * s, (57 - bob) * s};
+  const Point hip{38 * s, (59 - bob) * s};
   const float lean = 14;  // degrees forward
-  const Point neck = Along(hip, 180 - lean, 30 * s);
+  const Point neck = Along(hip, 180 - lean, 28 * s);
   const Point head = Along(neck, 180 - lean * 0.6f, 11 * s);
 
   const Color skin = Rgb(238, 196, 164), hair = Rgb(92, 54, 40), jacket = Rgb(214, 72, 54),
@@ -43,9 +43,9 @@ Canvas PaintHeroFrame(int frame, float scale) {
   auto leg = [&](float phase, Color cloth, Color foot) {
     float thigh = 38 * std::sin(phase);
     float flex = 12 + 78 * std::pow(std::max(0.0f, std::cos(phase - 0.35f)), 1.4f);
-    Point knee = Along(hip, thigh, 21 * s);
+    Point knee = Along(hip, thigh, 20 * s);
     float shinAngle = thigh - flex;
-    Point ankle = Along(knee, shinAngle, 21 * s);
+    Point ankle = Along(knee, shinAngle, 20 * s);
     Point toe = Along(ankle, shinAngle + 90 - 10 * std::sin(phase), 9 * s);
     body.FillCapsule(hip.x, hip.y, knee.x, knee.y, 5.2f * s, 4.4f * s, cloth);
     body.FillCapsule(knee.x, knee.y, ankle.x, ankle.y, 4.4f * s, 3.4f * s, cloth);
@@ -81,7 +81,7 @@ Canvas PaintHeroFrame(int frame, float scale) {
   body.FillCircle(head.x, head.y, 9.5f * s, skin);
   for (int k = 0; k < 4; ++k) {
     float a = Deg(-2.2f - 0.35f * k);
-    Point tip = Along({head.x - 2 * s, head.y - 3 * s}, a + 10 * std::sin(p + k), (13 - k) * s);
+    Point tip = Along({head.x - 2 * s, head.y - 3 * s}, a + 10 * std::sin(p + k), (11 - k) * s);
     body.FillCapsule(head.x - 1 * s, head.y - 4 * s + k * 2 * s, tip.x, tip.y, 4.5f * s, 1.0f * s,
                      hair);
   }
