@@ -127,3 +127,29 @@ TEST(Strings, BoxedStringsCompareByContentCodeUnitByCodeUnit) {
 }
 
 }  // namespace
+
+#include "runtime/deferred_release.h"
+
+namespace {
+
+TEST(DeferredRelease, FlushReleasesWhatWasDeferredSinceTheMarkAndLeavesNothingPending) {
+  int destroyed = 0;
+  auto early = MakeRef<Counted>(&destroyed);
+  DeferRelease(early);
+  size_t mark = DeferredReleaseMark();
+  DeferRelease(MakeRef<Counted>(&destroyed));
+  DeferRelease(MakeRef<Counted>(&destroyed));
+  DeferRelease(nullptr);  // nothing to keep
+  EXPECT_EQ(DeferredReleaseMark(), mark + 2);
+  EXPECT_EQ(destroyed, 0);
+  FlushDeferredReleases(mark);
+  EXPECT_EQ(destroyed, 2);
+  EXPECT_EQ(DeferredReleaseMark(), mark);
+  FlushDeferredReleases(mark);  // nothing pending: no effect
+  early = nullptr;
+  EXPECT_EQ(destroyed, 2);  // still held by the queue below the mark
+  FlushDeferredReleases(mark - 1);
+  EXPECT_EQ(destroyed, 3);
+}
+
+}  // namespace
