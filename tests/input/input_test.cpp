@@ -1,0 +1,248 @@
+// Keyboard and mouse through the event pump, with real events sent to a real
+// window by the XTEST extension.
+#include <gtest/gtest.h>
+
+// clang-format off
+// Xlib after gtest: its None macro clashes with a name in gtest.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+// clang-format on
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "graphics/gl_driver.h"
+#include "graphics/glx_window.h"
+#include "graphics/x11_platform.h"
+#include "input/event_pump.h"
+#include "input/keyboard_mouse.h"
+#include "vex2d/graphics_mode.h"
+
+namespace kelpora {
+namespace {
+
+TEST(KeyTranslation, RulesAndTable) {
+  EXPECT_EQ(TranslateKeysym(XK_a), 65);
+  EXPECT_EQ(TranslateKeysym(XK_z), 90);
+  EXPECT_EQ(TranslateKeysym(XK_A), 'A') << "upper-case keysyms pass through";
+  EXPECT_EQ(TranslateKeysym(XK_0), 48);
+  EXPECT_EQ(TranslateKeysym(XK_space), 32);
+  EXPECT_EQ(TranslateKeysym(XK_Escape), 27);
+  EXPECT_EQ(TranslateKeysym(XK_Return), 13);
+  EXPECT_EQ(TranslateKeysym(XK_BackSpace), 8);
+  EXPECT_EQ(TranslateKeysym(XK_Left), 37);
+  EXPECT_EQ(TranslateKeysym(XK_Down), 40);
+  EXPECT_EQ(TranslateKeysym(XK_F1), 112);
+  EXPECT_EQ(TranslateKeysym(XK_F12), 123);
+  EXPECT_EQ(TranslateKeysym(XK_Shift_L), 160);
+  EXPECT_EQ(TranslateKeysym(XK_Shift_R), 161);
+  EXPECT_EQ(TranslateKeysym(XK_Control_R), 163);
+  EXPECT_EQ(TranslateKeysym(XK_Home), 36);
+  EXPECT_EQ(TranslateKeysym(XK_KP_Enter), 13);
+  EXPECT_EQ(TranslateKeysym(XK_KP_Subtract), 109);
+  EXPECT_EQ(TranslateKeysym(XK_Delete), 46);
+  EXPECT_EQ(TranslateKeysym(XK_comma), 188);
+  EXPECT_EQ(TranslateKeysym(XK_grave), 192);
+  // Only the low byte counts: Print (0xFF61) reads as the letter A; keypad
+  // digits with Num Lock pass through.
+  EXPECT_EQ(TranslateKeysym(XK_Print), 65);
+  EXPECT_EQ(TranslateKeysym(XK_KP_0), 176);
+  EXPECT_EQ(ButtonCode(1), 1);
+  EXPECT_EQ(ButtonCode(2), 4);
+  EXPECT_EQ(ButtonCode(3), 2);
+  EXPECT_LT(ButtonCode(6), 0);
+}
+
+// Run before any window in this process: nothing is connected yet.
+TEST(InputWithoutDisplay, QueriesReadZero) {
+  if (X11Display()) GTEST_SKIP() << "a display is already open in this process";
+  EXPECT_EQ(KeyHits(27), 0);
+  EXPECT_EQ(KeyIsDown(27), 0);
+  EXPECT_EQ(NextChar(), 0);
+  MovePointer(10, 10);
+  WaitForInputEvent();  // returns at once
+  EXPECT_EQ(PointerX(), 0);
+}
+
+class InputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "these tests need an X server (DISPLAY)";
+    InitGLDriverModule();
+    InitInputModule();
+    OpenCanvas(320, 240, 0, CANVAS_NO_SYNC);
+    tester_ = XOpenDisplay(nullptr);
+    ASSERT_NE(tester_, nullptr);
+    int event, error, major, minor;
+    ASSERT_TRUE(XTestQueryExtension(tester_, &event, &error, &major, &minor));
+    window_ = X11CurrentWindow();
+    ASSERT_NE(window_, 0u);
+    XWarpPointer(tester_, None, window_, 0, 0, 0, 0, 160, 120);
+    XSetInputFocus(tester_, window_, RevertToParent, CurrentTime);
+    Sync();
+    PumpEvents();
+    ClearKeyState();
+    ClearMouseState();
+  }
+  void TearDown() override {
+    if (tester_) XCloseDisplay(tester_);
+    CloseCanvas();
+  }
+  // Everything sent so far has reached our connection.
+  void Sync() {
+    XSync(tester_, False);
+    XSync(X11Display(), False);
+  }
+  void Key(KeySym keysym, bool press) {
+    XTestFakeKeyEvent(tester_, XKeysymToKeycode(tester_, keysym), press, CurrentTime);
+  }
+  void Tap(KeySym keysym) {
+    Key(keysym, true);
+    Key(keysym, false);
+  }
+  void Button(unsigned button, bool press) {
+    XTestFakeButtonEvent(tester_, button, press, CurrentTime);
+  }
+  // Events sent, then one frame shown: the swap pumps them.
+  void Frame() {
+    Sync();
+    PresentFrame();
+  }
+
+  Display* tester_ = nullptr;
+  Window window_ = 0;
+};
+
+TEST_F(InputTest, EscapeTappedBetweenFramesCountsOneHitAndIsUp) {
+  Tap(XK_Escape);
+  Frame();
+  EXPECT_EQ(KeyHits(27), 1);
+  EXPECT_EQ(KeyHits(27), 0);
+  EXPECT_EQ(KeyIsDown(27), 0);
+  EXPECT_EQ(NextChar(), 0xFF1B);
+}
+
+TEST_F(InputTest, AutoRepeatKeepsTheKeyDownWithoutHits) {
+  Key(XK_x, true);
+  Frame();
+  EXPECT_EQ(KeyHits('X'), 1);
+  EXPECT_EQ(KeyIsDown('X'), 1);
+  for (int i = 0; i < 3; ++i) {
+    // A repeat arrives as a release and a press together.
+    Key(XK_x, false);
+    Key(XK_x, true);
+    Frame();
+  }
+  EXPECT_EQ(KeyHits('X'), 0);
+  EXPECT_EQ(KeyIsDown('X'), 1);
+  EXPECT_EQ(NextChar(), 'x');
+  EXPECT_EQ(NextChar(), 0) << "repeats queue no characters";
+  Key(XK_x, false);
+  Frame();
+  EXPECT_EQ(KeyIsDown('X'), 0);
+}
+
+TEST_F(InputTest, LeftShiftSetsItsOwnAndTheSharedCode) {
+  Key(XK_Shift_L, true);
+  Frame();
+  EXPECT_EQ(KeyIsDown(160), 1);
+  EXPECT_EQ(KeyIsDown(16), 1);
+  EXPECT_EQ(KeyHits(160), 1);
+  EXPECT_EQ(KeyHits(16), 1);
+  EXPECT_EQ(NextChar(), 0) << "Shift alone types nothing";
+  Tap(XK_a);
+  Key(XK_Shift_L, false);
+  Frame();
+  EXPECT_EQ(KeyIsDown(160), 0);
+  EXPECT_EQ(KeyIsDown(16), 0);
+  EXPECT_EQ(KeyHits('A'), 1);
+  EXPECT_EQ(NextChar(), 0x41);
+  Tap(XK_Return);
+  Tap(XK_7);
+  Frame();
+  EXPECT_EQ(NextChar(), 0xFF0D);
+  EXPECT_EQ(NextChar(), '7');
+  EXPECT_EQ(KeyHits(13), 1);
+  EXPECT_EQ(KeyHits(55), 1);
+}
+
+TEST_F(InputTest, ButtonsWheelAndPointer) {
+  Button(3, true);
+  Frame();
+  EXPECT_EQ(MouseIsDown(2), 1);
+  EXPECT_EQ(KeyIsDown(2), 1) << "right button is code 2";
+  Button(3, false);
+  Button(2, true);
+  Button(2, false);
+  Frame();
+  EXPECT_EQ(MouseHits(2), 1);
+  EXPECT_EQ(MouseIsDown(2), 0);
+  EXPECT_EQ(MouseHits(3), 1) << "middle button reads code 4";
+  EXPECT_EQ(KeyHits(4), 0);
+  int wheel = WheelCount();
+  for (unsigned button : {4u, 4u, 5u}) {
+    Button(button, true);
+    Button(button, false);
+  }
+  Frame();
+  EXPECT_EQ(WheelCount(), wheel + 1);
+  for (int code = 0; code < 256; ++code) ASSERT_EQ(KeyHits(code), 0) << code;
+  XTestFakeMotionEvent(tester_, DefaultScreen(tester_), 33, 44, CurrentTime);
+  Frame();
+  EXPECT_EQ(PointerX(), 33);
+  EXPECT_EQ(PointerY(), 44);
+  MovePointer(70, 80);
+  EXPECT_EQ(MouseAxis(0), 70);
+  EXPECT_EQ(MouseAxis(1), 80);
+  EXPECT_EQ(MouseAxis(-1), 0);
+  EXPECT_EQ(MouseAxis(3), 0);
+  EXPECT_EQ(KeyHits(0), 0);
+  EXPECT_EQ(KeyHits(256), 0);
+}
+
+TEST_F(InputTest, CharacterQueueHolds256) {
+  for (int i = 0; i < 260; ++i) {
+    Tap(XK_b);
+    Sync();
+    PumpEvents();
+  }
+  EXPECT_EQ(KeyHits('B'), 260 % 256) << "hit counts wrap";
+  int count = 0;
+  while (NextChar() == 'b') ++count;
+  EXPECT_EQ(count, 256);
+  EXPECT_EQ(NextChar(), 0);
+  ClearKeyState();
+  Tap(XK_c);
+  Sync();
+  EXPECT_EQ(NextChar(), 'c');
+}
+
+// The waits clear the state first, so the event is sent while they block.
+TEST_F(InputTest, WaitFunctionsReturnWhatArrives) {
+  auto later = [this](auto send) {
+    return std::thread([this, send] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      send();
+      XSync(tester_, False);
+    });
+  };
+  Tap(XK_e);  // pressed before the wait: cleared, not returned
+  Sync();
+  std::thread sender = later([this] { Tap(XK_q); });
+  EXPECT_EQ(WaitKeyCode(), 'Q');
+  sender.join();
+  sender = later([this] { Tap(XK_w); });
+  EXPECT_EQ(WaitCharCode(), 'w');
+  sender.join();
+  sender = later([this] {
+    Button(3, true);
+    Button(3, false);
+  });
+  EXPECT_EQ(WaitMouseButton(), 2) << "right is button 2";
+  sender.join();
+}
+
+}  // namespace
+}  // namespace kelpora
