@@ -114,13 +114,21 @@ bool Decode(jpeg_decompress_struct& cinfo, JpegErrors& errors, JpegDecode& decod
   cinfo.src = &src->base;
 
   if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
-  jpeg_start_decompress(&cinfo);
+  // Sizes are checked before decompression starts: a progressive file makes
+  // libjpeg allocate whole-image coefficient arrays there.
+  jpeg_calc_output_dimensions(&cinfo);
   const int components = cinfo.output_components;
   const int32_t format = components == 1 ? PIXFMT_GREY8 : components == 3 ? PIXFMT_RGB24 : 0;
   // Other colour spaces give none; so do sizes we will not allocate.
   if (format == 0 || !PixmapSizeAllowed(cinfo.output_width, cinfo.output_height, format)) {
     return false;
   }
+  // libjpeg's own arrays stay within a few times the picture: without backing
+  // store, a file asking for more fails instead of exhausting memory.
+  const long pictureBytes = long(cinfo.output_width) * long(cinfo.output_height) * components;
+  cinfo.mem->max_memory_to_use = 64L * 1024 * 1024 + 4 * pictureBytes;
+  jpeg_start_decompress(&cinfo);
+  if (cinfo.output_components != components) return false;
   decode.pixmap = MakePixmap(int32_t(cinfo.output_width), int32_t(cinfo.output_height), format, 4);
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = decode.pixmap->PixelPtr(0, int32_t(cinfo.output_scanline));

@@ -11,7 +11,10 @@ namespace kelpora {
 namespace {
 
 TPixmapLoader* loaderHead = nullptr;
-int64_t loadLimit = 0;
+// 8192 x 8192: beyond any texture the drivers make, and it keeps a few bytes
+// of corrupt or truncated header from claiming gigabytes.
+constexpr int64_t DEFAULT_LOAD_LIMIT = int64_t(1) << 26;
+int64_t loadLimit = DEFAULT_LOAD_LIMIT;
 
 }  // namespace
 

@@ -32,8 +32,9 @@ Ref<TPixmapLoader> FirstPixmapLoader();
 Ref<TPixmap> LoadPixmap(const Ref<TObject>& source);
 Ref<TPixmap> LoadPixmap(std::u16string_view url);
 
-// Largest picture, in pixels, that the loaders will decode; 0 means no limit
-// beyond what fits 32-bit sizes. Lets a program refuse huge declared sizes.
+// Largest picture, in pixels, that the loaders will decode (8192 x 8192 at
+// start); 0 means no limit beyond what fits 32-bit sizes. Larger declared
+// sizes are declined before anything is allocated.
 void SetPixmapLoadLimit(int64_t pixels);
 int64_t PixmapLoadLimit();
 // True when a width x height picture in `format` may be made: positive sizes

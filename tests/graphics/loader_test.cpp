@@ -492,6 +492,23 @@ TEST_F(LoaderTest, LoadLimitDeclinesLargePictures) {
   EXPECT_TRUE(PixmapSizeAllowed(46340, 46340, PIXFMT_GREY8));
   EXPECT_FALSE(PixmapSizeAllowed(46341, 46341, PIXFMT_GREY8));
   EXPECT_FALSE(PixmapSizeAllowed(0, 4, PIXFMT_GREY8));
+  SetPixmapLoadLimit(int64_t(1) << 26);
+}
+
+TEST_F(LoaderTest, JpegHeaderClaimingAHugePictureIsDeclined) {
+  // A truncated JPEG decodes whatever its length, so only its declared size
+  // bounds the memory: 9000 x 9000 is over the default limit.
+  Bytes jpeg = EncodeJpeg(16, 16, 3, JCS_RGB, Gradient(16, 16, 3));
+  for (size_t i = 2; i + 8 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+      jpeg[i + 5] = 9000 >> 8, jpeg[i + 6] = 9000 & 0xFF;  // height
+      jpeg[i + 7] = 9000 >> 8, jpeg[i + 8] = 9000 & 0xFF;  // width
+      break;
+    }
+  }
+  EXPECT_EQ(PixmapLoadLimit(), int64_t(1) << 26);
+  EXPECT_FALSE(Load(jpeg));
+  EXPECT_FALSE(Load(Bytes(jpeg.begin(), jpeg.begin() + 200)));
 }
 
 }  // namespace
