@@ -43,7 +43,8 @@ TEST(AssetCatalogue, GeneratedTableListsEveryFileWithItsSymbolAndSize) {
     EXPECT_EQ(Find(name).size, size) << name;
     ASSERT_FALSE(symbol.empty());
     EXPECT_FALSE(std::isdigit(static_cast<unsigned char>(symbol[0]))) << symbol;
-    for (char c : symbol) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == '_') << symbol;
+    for (char c : symbol)
+      EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == '_') << symbol;
     EXPECT_TRUE(symbols.insert(symbol).second) << "duplicate symbol " << symbol;
     names.push_back(name);
   }
@@ -89,9 +90,11 @@ TEST(AssetFiles, JpegsAreBaselineThreeComponentAndEndWithTheirEoiMarker) {
       at += 2 + length;
     }
     EXPECT_EQ(frames, 1);
-    auto id = testing::RunProcess(Which("identify"), {"-format", "%m %w %h %[colorspace] %[interlace]", AssetPath(e.name)});
+    auto id = testing::RunProcess(
+        Which("identify"), {"-format", "%m %w %h %[colorspace] %[interlace]", AssetPath(e.name)});
     ASSERT_EQ(id.status, 0) << id.err;
-    EXPECT_EQ(id.out, "JPEG " + std::to_string(e.width) + " " + std::to_string(e.height) + " sRGB None");
+    EXPECT_EQ(id.out,
+              "JPEG " + std::to_string(e.width) + " " + std::to_string(e.height) + " sRGB None");
   }
 }
 
@@ -109,7 +112,8 @@ TEST(AssetFiles, PngsHaveTheirColourTypeNoTransparencyChunkAndEndWithIend) {
       ASSERT_LE(at + 12, b.size());
       uint32_t length = Be32(b, at);
       ASSERT_LE(at + 12 + length, b.size());
-      chunks.emplace_back(b.begin() + static_cast<long>(at + 4), b.begin() + static_cast<long>(at + 8));
+      chunks.emplace_back(b.begin() + static_cast<long>(at + 4),
+                          b.begin() + static_cast<long>(at + 8));
       EXPECT_EQ(Crc32(&b[at + 4], length + 4), Be32(b, at + 8 + length)) << chunks.back();
       if (chunks.back() == "PLTE") {
         EXPECT_LE(length / 3, 256u);
@@ -126,7 +130,8 @@ TEST(AssetFiles, PngsHaveTheirColourTypeNoTransparencyChunkAndEndWithIend) {
     EXPECT_EQ(b[24], 8) << "bit depth";
     EXPECT_EQ(b[25], e.kind == Kind::kPalettePng ? 3 : 6) << "colour type";
     EXPECT_EQ(b[28], 0) << "interlace";
-    EXPECT_EQ(std::count(chunks.begin(), chunks.end(), "PLTE"), e.kind == Kind::kPalettePng ? 1 : 0);
+    EXPECT_EQ(std::count(chunks.begin(), chunks.end(), "PLTE"),
+              e.kind == Kind::kPalettePng ? 1 : 0);
     auto id = testing::RunProcess(Which("identify"), {"-format", "%m %w %h %z", AssetPath(e.name)});
     ASSERT_EQ(id.status, 0) << id.err;
     EXPECT_EQ(id.out, "PNG " + std::to_string(e.width) + " " + std::to_string(e.height) + " 8");
@@ -143,12 +148,16 @@ TEST(AssetFiles, OggFilesArePagesOfOneVorbisStreamEndingWithTheLastPage) {
     uint32_t serial = 0;
     while (at < b.size()) {
       ASSERT_LE(at + 27, b.size());
-      ASSERT_EQ(std::string(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 4)), "OggS") << "page " << pages;
+      ASSERT_EQ(
+          std::string(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 4)),
+          "OggS")
+          << "page " << pages;
       uint8_t segments = b[at + 26];
       ASSERT_LE(at + 27 + segments, b.size());
       size_t body = 0;
       for (int s = 0; s < segments; ++s) body += b[at + 27 + s];
-      uint32_t pageSerial = uint32_t{b[at + 14]} | uint32_t{b[at + 15]} << 8 | uint32_t{b[at + 16]} << 16 | uint32_t{b[at + 17]} << 24;
+      uint32_t pageSerial = uint32_t{b[at + 14]} | uint32_t{b[at + 15]} << 8 |
+                            uint32_t{b[at + 16]} << 16 | uint32_t{b[at + 17]} << 24;
       if (pages == 0) {
         serial = pageSerial;
         EXPECT_EQ(b[at + 5] & 2, 2) << "first page starts the stream";
@@ -156,9 +165,12 @@ TEST(AssetFiles, OggFilesArePagesOfOneVorbisStreamEndingWithTheLastPage) {
         const size_t id = at + 27 + segments;
         ASSERT_GE(body, 30u);
         EXPECT_EQ(b[id], 1);
-        EXPECT_EQ(std::string(b.begin() + static_cast<long>(id + 1), b.begin() + static_cast<long>(id + 7)), "vorbis");
+        EXPECT_EQ(std::string(b.begin() + static_cast<long>(id + 1),
+                              b.begin() + static_cast<long>(id + 7)),
+                  "vorbis");
         EXPECT_EQ(b[id + 11], 2) << "channels";
-        uint32_t rate = uint32_t{b[id + 12]} | uint32_t{b[id + 13]} << 8 | uint32_t{b[id + 14]} << 16 | uint32_t{b[id + 15]} << 24;
+        uint32_t rate = uint32_t{b[id + 12]} | uint32_t{b[id + 13]} << 8 |
+                        uint32_t{b[id + 14]} << 16 | uint32_t{b[id + 15]} << 24;
         EXPECT_EQ(rate, 44100u);
       }
       EXPECT_EQ(pageSerial, serial);

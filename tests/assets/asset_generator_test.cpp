@@ -17,9 +17,9 @@ TEST(AssetGenerator, ReproducesTheCommittedPicturesTableAndContactSheet) {
   std::string pattern = (fs::temp_directory_path() / "kelpora-assets-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   const fs::path dir = pattern;
-  auto run = testing::RunProcess(KELPORA_ASSET_GENERATOR,
-                                 {(dir / "assets").string(), (dir / "docs").string(), "--pictures-only"},
-                                 {}, {}, 300000);
+  auto run = testing::RunProcess(
+      KELPORA_ASSET_GENERATOR,
+      {(dir / "assets").string(), (dir / "docs").string(), "--pictures-only"}, {}, {}, 300000);
   ASSERT_TRUE(run.exited) << run.err;
   ASSERT_EQ(run.status, 0) << run.err;
   std::vector<std::string> files = {"catalogue.txt"};

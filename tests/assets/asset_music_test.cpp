@@ -70,14 +70,17 @@ TEST_P(Music, LoudEnoughWithHeadroomAndLoopsWithoutAClick) {
   for (size_t i = 1; i < frames; i += 7)
     for (int c = 0; c < 2; ++c)
       steps.push_back(std::fabs(pcm.samples[i * 2 + c] - pcm.samples[(i - 1) * 2 + c]));
-  std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() * 999 / 1000), steps.end());
+  std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() * 999 / 1000),
+                   steps.end());
   float typical = steps[steps.size() * 999 / 1000];
   for (int c = 0; c < 2; ++c)
-    EXPECT_LE(std::fabs(pcm.samples[c] - pcm.samples[(frames - 1) * 2 + c]), typical) << "channel " << c;
+    EXPECT_LE(std::fabs(pcm.samples[c] - pcm.samples[(frames - 1) * 2 + c]), typical)
+        << "channel " << c;
   // And the music plays on through the loop point instead of fading out.
   auto rmsAt = [&](size_t from, size_t count) {
     double s = 0;
-    for (size_t i = from; i < from + count; ++i) s += double(pcm.samples[i * 2]) * pcm.samples[i * 2];
+    for (size_t i = from; i < from + count; ++i)
+      s += double(pcm.samples[i * 2]) * pcm.samples[i * 2];
     return std::sqrt(s / count);
   };
   const size_t window = 44100 / 4;

@@ -80,11 +80,12 @@ TEST(AssetPictures, StripsTileAcrossColumn639IntoColumn0) {
     std::sort(diffs.begin(), diffs.end());
     int seam = ColumnDifference(img, img.width - 1, 0);
     // The seam must look like any ordinary pair of neighbouring columns.
-    EXPECT_LE(seam, diffs[diffs.size() * 95 / 100]) << "seam " << seam << ", median "
-                                                     << diffs[diffs.size() / 2];
+    EXPECT_LE(seam, diffs[diffs.size() * 95 / 100])
+        << "seam " << seam << ", median " << diffs[diffs.size() / 2];
     // And the see-through outline continues: rows where one side is black and the other not.
     int maskBreaks = 0;
-    for (int y = 0; y < img.height; ++y) maskBreaks += img.Black(img.width - 1, y) != img.Black(0, y);
+    for (int y = 0; y < img.height; ++y)
+      maskBreaks += img.Black(img.width - 1, y) != img.Black(0, y);
     EXPECT_LE(maskBreaks, std::max(2, img.height / 10));
   }
 }
@@ -100,7 +101,8 @@ TEST(AssetPictures, ExactBlackOnlyWhereTheStripIsSeeThrough) {
     EXPECT_GE(share, s.minOpaque);
     EXPECT_LE(share, s.maxOpaque);
     // A black speck inside a cloud, a post or the grass would be a hole in it.
-    for (int area : EnclosedBlackAreas(img)) EXPECT_GE(area, 40) << "black speck of " << area << " px";
+    for (int area : EnclosedBlackAreas(img))
+      EXPECT_GE(area, 40) << "black speck of " << area << " px";
   }
 }
 
@@ -178,7 +180,8 @@ TEST(AssetPictures, TitleLeavesTheCreditsBandDarkAndIntroPicturesAreNotBlank) {
     double sum = 0, sumSq = 0;
     size_t n = static_cast<size_t>(img.width) * img.height;
     for (size_t i = 0; i < n; ++i) {
-      double l = 0.299 * img.rgba[i * 4] + 0.587 * img.rgba[i * 4 + 1] + 0.114 * img.rgba[i * 4 + 2];
+      double l =
+          0.299 * img.rgba[i * 4] + 0.587 * img.rgba[i * 4 + 1] + 0.114 * img.rgba[i * 4 + 2];
       sum += l;
       sumSq += l * l;
     }

@@ -1,12 +1,12 @@
 #include "asset_support.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
-
-#include <unistd.h>
 
 #include "process.h"
 
@@ -44,7 +44,9 @@ const Expected& Find(const std::string& name) {
   throw std::runtime_error("not in the catalogue: " + name);
 }
 
-std::string AssetPath(const std::string& name) { return std::string(KELPORA_ASSET_DIR) + "/" + name; }
+std::string AssetPath(const std::string& name) {
+  return std::string(KELPORA_ASSET_DIR) + "/" + name;
+}
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -14,8 +14,8 @@ struct Expected {
   std::string name;
   Kind kind;
   size_t size;
-  int width, height;    // pictures
-  double seconds;       // music, to the tenth
+  int width, height;  // pictures
+  double seconds;     // music, to the tenth
 };
 
 const std::vector<Expected>& Catalogue();

@@ -19,9 +19,9 @@ class Random {
  public:
   explicit Random(uint64_t seed) : state_(seed) {}
   uint64_t Next();
-  float Uniform();                   // [0, 1)
-  float Range(float lo, float hi);   // [lo, hi)
-  int Int(int lo, int hi);           // [lo, hi]
+  float Uniform();                  // [0, 1)
+  float Range(float lo, float hi);  // [lo, hi)
+  int Int(int lo, int hi);          // [lo, hi]
 
  private:
   uint64_t state_;

@@ -61,7 +61,8 @@ Canvas MakeContactSheet(const std::map<std::string, Canvas>& pictures) {
   sheet.Draw(level, 0, 480);
   const Canvas& hero = pictures.at("DATAS/la-vask.png");
   for (int y = 0; y < 104; ++y)
-    for (int x = 0; x < 80; ++x) sheet.Blend(270 + x, 480 + 266 + y, hero.Get(160 + x, y), hero.Alpha(160 + x, y));
+    for (int x = 0; x < 80; ++x)
+      sheet.Blend(270 + x, 480 + 266 + y, hero.Get(160 + x, y), hero.Alpha(160 + x, y));
   Checker(sheet, 640, 480, 640, 480);
   DrawMasked(sheet, pictures.at("intro/globeintro.png"), 640, 520);
   // The hero's six frames at twice their size, and the moon.

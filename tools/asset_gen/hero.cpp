@@ -37,8 +37,8 @@ Canvas PaintHeroFrame(int frame, float scale) {
 
   const Color skin = Rgb(238, 196, 164), hair = Rgb(92, 54, 40), jacket = Rgb(214, 72, 54),
               jacketDark = Rgb(150, 46, 42), trousers = Rgb(62, 76, 140),
-              trousersDark = Rgb(40, 48, 96), shoe = Rgb(236, 236, 244), shoeDark = Rgb(170, 170, 190),
-              scarf = Rgb(250, 204, 70), outline = Rgb(24, 18, 34);
+              trousersDark = Rgb(40, 48, 96), shoe = Rgb(236, 236, 244),
+              shoeDark = Rgb(170, 170, 190), scarf = Rgb(250, 204, 70), outline = Rgb(24, 18, 34);
 
   auto leg = [&](float phase, Color cloth, Color foot) {
     float thigh = 38 * std::sin(phase);
@@ -74,9 +74,11 @@ Canvas PaintHeroFrame(int frame, float scale) {
     prev = next;
   }
   body.FillCapsule(hip.x, hip.y, neck.x, neck.y, 7.5f * s, 8.0f * s, jacket);
-  body.FillCapsule(hip.x, hip.y - 1 * s, hip.x + 6 * s, hip.y - 1 * s, 5.5f * s, 5.5f * s, trousers);
+  body.FillCapsule(hip.x, hip.y - 1 * s, hip.x + 6 * s, hip.y - 1 * s, 5.5f * s, 5.5f * s,
+                   trousers);
   leg(p, trousers, shoe);
-  body.FillCapsule(knot.x - 2 * s, knot.y, knot.x + 5 * s, knot.y + 1 * s, 3.6f * s, 3.6f * s, scarf);
+  body.FillCapsule(knot.x - 2 * s, knot.y, knot.x + 5 * s, knot.y + 1 * s, 3.6f * s, 3.6f * s,
+                   scarf);
   // Head: hair swept back, one eye looking ahead.
   body.FillCircle(head.x, head.y, 9.5f * s, skin);
   for (int k = 0; k < 4; ++k) {

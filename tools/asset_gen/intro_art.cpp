@@ -63,9 +63,9 @@ Canvas PaintLogo() {
       float ny = cy + 52 - k * (9.0f - f % 2);
       float nx = baseX + 7 * std::sin(k * 0.8f + f * 1.7f);
       float r = 4.5f - k * 0.3f;
-      c.FillCapsule(px, py, nx, ny, r + 0.3f, r, Mix(Rgb(70, 170, 120), Rgb(170, 230, 150), k / 10.0f));
-      if (k % 2 == 0)
-        c.FillEllipse(nx + (k % 4 ? 6.0f : -6.0f), ny, 5, 2.2f, Rgb(110, 200, 130));
+      c.FillCapsule(px, py, nx, ny, r + 0.3f, r,
+                    Mix(Rgb(70, 170, 120), Rgb(170, 230, 150), k / 10.0f));
+      if (k % 2 == 0) c.FillEllipse(nx + (k % 4 ? 6.0f : -6.0f), ny, 5, 2.2f, Rgb(110, 200, 130));
       px = nx;
       py = ny;
     }
@@ -101,12 +101,14 @@ Canvas PaintTitle() {
     }
   Stars(c, 2024, 420, 2, 330, 240);
   // The moon, large, with a glow.
-  for (int r = 120; r > 50; r -= 3) c.FillCircle(470, 130, static_cast<float>(r), Rgb(160, 170, 220), 0.025f);
+  for (int r = 120; r > 50; r -= 3)
+    c.FillCircle(470, 130, static_cast<float>(r), Rgb(160, 170, 220), 0.025f);
   c.FillCircle(470, 130, 52, Rgb(246, 240, 218));
   Random rng(88);
   for (int i = 0; i < 12; ++i) {
     float a = rng.Range(0, 2 * kPi), d = rng.Range(0, 40);
-    c.FillCircle(470 + d * std::cos(a), 130 + d * std::sin(a), rng.Range(3, 9), Rgb(206, 204, 196), 0.6f);
+    c.FillCircle(470 + d * std::cos(a), 130 + d * std::sin(a), rng.Range(3, 9), Rgb(206, 204, 196),
+                 0.6f);
   }
   // Three ranges fading into the distance.
   Ridge(c, 360, Rgb(58, 60, 112), Rgb(40, 44, 86), [](float x) {

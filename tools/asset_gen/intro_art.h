@@ -5,8 +5,8 @@
 
 namespace kelpora::assetgen {
 
-Canvas PaintLogo();    // 640x480
-Canvas PaintTitle();   // 640x480; rows 440-479 stay dark for the credits line
-Canvas PaintGlobe();   // 640x400; top and bottom rows stay clear
+Canvas PaintLogo();   // 640x480
+Canvas PaintTitle();  // 640x480; rows 440-479 stay dark for the credits line
+Canvas PaintGlobe();  // 640x400; top and bottom rows stay clear
 
 }  // namespace kelpora::assetgen

@@ -13,7 +13,8 @@ struct Mask {
   int width = 0, height = 0;
   std::vector<float> a;
   float At(int x, int y) const {
-    return x < 0 || y < 0 || x >= width || y >= height ? 0.0f : a[static_cast<size_t>(y) * width + x];
+    return x < 0 || y < 0 || x >= width || y >= height ? 0.0f
+                                                       : a[static_cast<size_t>(y) * width + x];
   }
 };
 

@@ -12,15 +12,22 @@ namespace kelpora::assetgen {
 namespace {
 
 enum Part : unsigned {
-  kPad = 1, kBass = 2, kDrumsLight = 4, kDrumsFull = 8, kArp = 16, kMelody = 32,
-  kBellArp = 64, kCounter = 128, kFill = 256,
+  kPad = 1,
+  kBass = 2,
+  kDrumsLight = 4,
+  kDrumsFull = 8,
+  kArp = 16,
+  kMelody = 32,
+  kBellArp = 64,
+  kCounter = 128,
+  kFill = 256,
 };
 
 struct Section {
   int bars;
   std::vector<int> chords;  // scale degree of each bar's chord, cycled
   unsigned parts;
-  int tune;                 // sections with the same tune share their melody
+  int tune;  // sections with the same tune share their melody
 };
 
 struct Note {
@@ -49,8 +56,8 @@ bool IsChordTone(int degree, int chord) {
 std::vector<Note> MakeMotif(Random& rng, const std::vector<int>& chordsPerBar, int startDegree,
                             bool cadence) {
   static const std::vector<std::vector<int>> kRhythms = {
-      {2, 1, 1, 2, 2, 3, 1, 4},   {3, 1, 2, 2, 4, -2, 2},  {1, 1, 2, 1, 1, 2, 6, -2},
-      {2, 2, 3, 1, 2, 2, 4},      {4, 2, 2, 3, 1, 4},      {-1, 1, 1, 1, 2, 2, 3, 1, 4},
+      {2, 1, 1, 2, 2, 3, 1, 4}, {3, 1, 2, 2, 4, -2, 2}, {1, 1, 2, 1, 1, 2, 6, -2},
+      {2, 2, 3, 1, 2, 2, 4},    {4, 2, 2, 3, 1, 4},     {-1, 1, 1, 1, 2, 2, 3, 1, 4},
   };
   const std::vector<int>& rhythm = kRhythms[rng.Next() % kRhythms.size()];
   std::vector<Note> notes;
@@ -98,7 +105,11 @@ class Composer {
  public:
   Composer(double seconds, int bars, Key key, uint32_t seed)
       : frames_(static_cast<size_t>(std::llround(seconds * kSampleRate))),
-        beat_(seconds / (bars * 4.0)), key_(key), seed_(seed), dry_(frames_), delaySend_(frames_),
+        beat_(seconds / (bars * 4.0)),
+        key_(key),
+        seed_(seed),
+        dry_(frames_),
+        delaySend_(frames_),
         reverbSend_(frames_) {}
 
   double Sec(double beat) const { return beat * beat_; }
@@ -162,8 +173,8 @@ void PlayChord(Composer& c, const Instrument& pad, double beat, double beats, in
 StereoAudio ComposeTitleTheme() {
   // 64 bars of 4/4 across 178.9 s: about 86 beats per minute.
   Composer c(178.9, 64, Key{57}, 11);
-  const std::vector<int> home = {0, 5, 2, 6};    // i VI III VII
-  const std::vector<int> lift = {3, 5, 0, 4};    // iv VI i v
+  const std::vector<int> home = {0, 5, 2, 6};  // i VI III VII
+  const std::vector<int> lift = {3, 5, 0, 4};  // iv VI i v
   const std::vector<Section> plan = {
       {8, home, kPad | kBellArp, 0},
       {16, home, kPad | kBass | kDrumsLight | kMelody, 1},
@@ -244,9 +255,9 @@ StereoAudio ComposeTitleTheme() {
 StereoAudio ComposeLevelTheme() {
   // 192 bars of 4/4 across 372.0 s: about 124 beats per minute.
   Composer c(372.0, 192, Key{50}, 29);
-  const std::vector<int> run = {0, 5, 6, 0};     // i VI VII i
-  const std::vector<int> climb = {5, 6, 4, 0};   // VI VII v i
-  const std::vector<int> night = {0, 3, 6, 2};   // i iv VII III
+  const std::vector<int> run = {0, 5, 6, 0};    // i VI VII i
+  const std::vector<int> climb = {5, 6, 4, 0};  // VI VII v i
+  const std::vector<int> night = {0, 3, 6, 2};  // i iv VII III
   const unsigned groove = kBass | kDrumsFull | kArp;
   const std::vector<Section> plan = {
       {8, run, kBass | kDrumsFull, 0},

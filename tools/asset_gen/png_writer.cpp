@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <tuple>
 #include <map>
 #include <stdexcept>
+#include <tuple>
 
 namespace kelpora::assetgen {
 
@@ -16,9 +16,7 @@ namespace {
 
 struct Rgb8 {
   uint8_t r, g, b;
-  bool operator<(const Rgb8& o) const {
-    return std::tie(r, g, b) < std::tie(o.r, o.g, o.b);
-  }
+  bool operator<(const Rgb8& o) const { return std::tie(r, g, b) < std::tie(o.r, o.g, o.b); }
 };
 
 void WriteToVector(png_structp png, png_bytep data, png_size_t length) {
@@ -47,9 +45,12 @@ Bytes WritePng(int width, int height, int colorType, const std::vector<Rgb8>& pa
     if (colorType == PNG_COLOR_TYPE_PALETTE)
       png_set_PLTE(png, info, plte.data(), static_cast<int>(plte.size()));
     png_write_info(png, info);
-    int channels = colorType == PNG_COLOR_TYPE_PALETTE ? 1 : colorType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+    int channels = colorType == PNG_COLOR_TYPE_PALETTE ? 1
+                   : colorType == PNG_COLOR_TYPE_RGB   ? 3
+                                                       : 4;
     for (int y = 0; y < height; ++y)
-      png_write_row(png, const_cast<png_bytep>(&samples[static_cast<size_t>(y) * width * channels]));
+      png_write_row(png,
+                    const_cast<png_bytep>(&samples[static_cast<size_t>(y) * width * channels]));
     png_write_end(png, info);
   } catch (...) {
     png_destroy_write_struct(&png, &info);
@@ -108,8 +109,9 @@ std::vector<Rgb8> MedianCut(const std::map<Rgb8, uint32_t>& histogram, int maxCo
     auto key = [ch](const std::pair<Rgb8, uint32_t>& p) {
       return ch == 0 ? p.first.r : ch == 1 ? p.first.g : p.first.b;
     };
-    std::sort(box.colors.begin(), box.colors.end(),
-              [&](auto& a, auto& b) { return key(a) != key(b) ? key(a) < key(b) : a.first < b.first; });
+    std::sort(box.colors.begin(), box.colors.end(), [&](auto& a, auto& b) {
+      return key(a) != key(b) ? key(a) < key(b) : a.first < b.first;
+    });
     uint64_t half = box.Weight() / 2, acc = 0;
     size_t cut = 1;
     for (size_t i = 0; i + 1 < box.colors.size(); ++i) {
@@ -156,7 +158,8 @@ bool PadPng(Bytes& png, size_t targetSize, const std::string& comment) {
   for (char c : std::string("tEXt") + keyword) chunk.push_back(static_cast<uint8_t>(c));
   chunk.push_back(0);
   chunk.insert(chunk.end(), text.begin(), text.end());
-  uint32_t crc = static_cast<uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4)));
+  uint32_t crc =
+      static_cast<uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4)));
   for (int s = 24; s >= 0; s -= 8) chunk.push_back(static_cast<uint8_t>(crc >> s));
   png.insert(png.end() - 12, chunk.begin(), chunk.end());  // the last 12 bytes are IEND
   return png.size() == targetSize;
@@ -200,8 +203,8 @@ Bytes EncodePalettePng(const Canvas& canvas, size_t targetSize, const std::strin
 }
 
 Bytes EncodeRgbaPng(const Canvas& canvas, size_t targetSize, const std::string& comment) {
-  Bytes png = SmallestPng(canvas.width(), canvas.height(), PNG_COLOR_TYPE_RGB_ALPHA, {},
-                          canvas.ToRgba8());
+  Bytes png =
+      SmallestPng(canvas.width(), canvas.height(), PNG_COLOR_TYPE_RGB_ALPHA, {}, canvas.ToRgba8());
   if (!PadPng(png, targetSize, comment))
     throw std::runtime_error("RGBA picture does not fit its size: " + comment);
   return png;

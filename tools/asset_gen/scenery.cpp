@@ -89,9 +89,12 @@ Canvas PaintMoon() {
       if (d > radius - 1) moon.Set(x, y, Rgb(120, 130, 170), halo);
     }
   Random rng(304);
-  struct Crater { float x, y, r; };
+  struct Crater {
+    float x, y, r;
+  };
   std::vector<Crater> craters;
-  for (int i = 0; i < 16; ++i) craters.push_back({rng.Range(-0.8f, 0.8f), rng.Range(-0.8f, 0.8f), rng.Range(0.05f, 0.16f)});
+  for (int i = 0; i < 16; ++i)
+    craters.push_back({rng.Range(-0.8f, 0.8f), rng.Range(-0.8f, 0.8f), rng.Range(0.05f, 0.16f)});
   for (int y = 0; y < 106; ++y)
     for (int x = 0; x < 106; ++x) {
       float dx = (x + 0.5f - cx) / radius, dy = (y + 0.5f - cy) / radius;
@@ -135,8 +138,8 @@ Canvas PaintGrass(int index) {
       }
   } else if (index == 2) {
     // The moonlit path the hero runs on.
-    palette = {Rgb(34, 60, 50), Rgb(46, 76, 58), Rgb(86, 80, 78), Rgb(104, 98, 94),
-               Rgb(66, 60, 62), Rgb(130, 124, 118)};
+    palette = {Rgb(34, 60, 50),  Rgb(46, 76, 58), Rgb(86, 80, 78),
+               Rgb(104, 98, 94), Rgb(66, 60, 62), Rgb(130, 124, 118)};
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < kStripWidth; ++x) {
         float edgeTop = 2.5f + 2.0f * PeriodicNoise(seed, x / 8.0f, 0, 80);

@@ -9,12 +9,12 @@ namespace kelpora::assetgen {
 // because the mask leaves no room for partial transparency.
 Color SkyColor(float screenY);
 
-Canvas PaintSky();                 // 640x360, drawn at y 60
-Canvas PaintMoon();                // 106x106, drawn at (534, 60)
-Canvas PaintGrass(int index);      // herbe0..4
-Canvas PaintClouds(int index);     // nuages0..4
-Canvas PaintFence();               // 640x42 at y 378
-Canvas PaintMountains();           // 640x146 at y 214
+Canvas PaintSky();              // 640x360, drawn at y 60
+Canvas PaintMoon();             // 106x106, drawn at (534, 60)
+Canvas PaintGrass(int index);   // herbe0..4
+Canvas PaintClouds(int index);  // nuages0..4
+Canvas PaintFence();            // 640x42 at y 378
+Canvas PaintMountains();        // 640x146 at y 214
 
 // Makes every pixel either see-through or fully opaque: coverage below
 // `threshold` disappears, partial coverage above it is mixed with the sky

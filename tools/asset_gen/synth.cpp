@@ -154,13 +154,27 @@ void RenderDrum(LoopBuffer& out, Drum drum, double startSec, float velocity, flo
   const int64_t start = std::llround(startSec * kSampleRate);
   double length = 0.3;
   switch (drum) {
-    case Drum::kKick: length = 0.45; break;
-    case Drum::kSnare: length = 0.3; break;
-    case Drum::kClosedHat: length = 0.06; break;
-    case Drum::kOpenHat: length = 0.35; break;
-    case Drum::kClap: length = 0.25; break;
-    case Drum::kShaker: length = 0.09; break;
-    case Drum::kTom: length = 0.4; break;
+    case Drum::kKick:
+      length = 0.45;
+      break;
+    case Drum::kSnare:
+      length = 0.3;
+      break;
+    case Drum::kClosedHat:
+      length = 0.06;
+      break;
+    case Drum::kOpenHat:
+      length = 0.35;
+      break;
+    case Drum::kClap:
+      length = 0.25;
+      break;
+    case Drum::kShaker:
+      length = 0.09;
+      break;
+    case Drum::kTom:
+      length = 0.4;
+      break;
   }
   const int64_t total = static_cast<int64_t>(length * kSampleRate);
   double phase = 0, hp = 0, prev = 0, bp1 = 0, bp2 = 0;

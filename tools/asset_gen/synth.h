@@ -33,19 +33,19 @@ enum class Wave { kSine, kTriangle, kSaw, kSquare, kPulse25 };
 
 struct Instrument {
   Wave wave = Wave::kSaw;
-  int unison = 1;              // detuned copies
+  int unison = 1;  // detuned copies
   float detuneCents = 0;
   float attack = 0.005f, decay = 0.2f, sustain = 0.7f, release = 0.2f;  // seconds, level
-  float cutoff = 2000;         // low-pass cutoff in Hz
-  float envToCutoff = 0;       // extra cutoff at the envelope's peak, Hz
-  float resonance = 0.2f;      // 0..0.9
-  float vibratoDepth = 0;      // semitones
-  float vibratoRate = 5.5f;    // Hz
-  float vibratoDelay = 0.3f;   // seconds
-  float subLevel = 0;          // sine an octave below
+  float cutoff = 2000;                                                  // low-pass cutoff in Hz
+  float envToCutoff = 0;                        // extra cutoff at the envelope's peak, Hz
+  float resonance = 0.2f;                       // 0..0.9
+  float vibratoDepth = 0;                       // semitones
+  float vibratoRate = 5.5f;                     // Hz
+  float vibratoDelay = 0.3f;                    // seconds
+  float subLevel = 0;                           // sine an octave below
   float fmRatio = 0, fmIndex = 0, fmDecay = 1;  // bell-like FM when fmRatio > 0
   float gain = 0.2f;
-  float stereoWidth = 0;       // unison voices spread across the field
+  float stereoWidth = 0;  // unison voices spread across the field
 };
 
 // Renders one note; `midi` may be fractional. Pan -1 (left) .. 1 (right).
