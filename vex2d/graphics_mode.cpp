@@ -1,5 +1,7 @@
 #include "vex2d/graphics_mode.h"
 
+#include <time.h>
+
 #include "runtime/clock.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
@@ -38,6 +40,20 @@ TGraphicsModule& Module() {
 // Rebasing keeps the clock difference far from its 2^31 ms limit and the
 // accumulator small; moving the start by whole seconds keeps frame times exact.
 constexpr int32_t kRebaseAfterMs = 1 << 20;
+
+// Sleeps through most of the wait and spins only through the last
+// milliseconds: a busy wait of a whole frame would take the CPU from the X
+// server that has to show the frame, and swaps would come late.
+constexpr int32_t kSpinMs = 2;
+
+void WaitUntil(int32_t due, int32_t wait) {
+  if (wait > kSpinMs) {
+    int32_t sleepMs = wait - kSpinMs;
+    timespec request{sleepMs / 1000, static_cast<long>(sleepMs % 1000) * 1000000L};
+    nanosleep(&request, nullptr);
+  }
+  DelayMs(ClockDiff(due, ClockMs()));
+}
 
 void SwapUnderlying(TVex2DGraphics& graphics) {
   graphics.context->Present();
@@ -251,8 +267,9 @@ void PresentFrame() {
   TGraphicsModule& m = Module();
   if (!m.canvas) return;
   if (m.softSync && graphicsHertz > 0) {
-    int32_t wait = AdvancePacing(m.schedule, ClockMs(), graphicsHertz);
-    if (wait > 0) DelayMs(wait);
+    int32_t now = ClockMs();
+    int32_t wait = AdvancePacing(m.schedule, now, graphicsHertz);
+    if (wait > 0) WaitUntil(ClockAdd(now, wait), wait);
   }
   Ref<TVex2DGraphics> canvas = m.canvas;
   SwapUnderlying(*canvas);
