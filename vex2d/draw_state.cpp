@@ -21,6 +21,8 @@ Ref<TObject>& BuiltInFontSlot() {
   return *font;
 }
 
+Ref<TObject> (*builtInFontMaker)() = nullptr;
+
 // Reaching through an empty Ref raises the null-object error: drawing without
 // open graphics is a caller error.
 TVex2DDriver& Driver() { return *CurrentDriverSlot(); }
@@ -41,6 +43,7 @@ void ApplyMatrix() {
 Ref<TVex2DDriver> CurrentVex2DDriver() { return CurrentDriverSlot(); }
 void SetCurrentVex2DDriver(Ref<TVex2DDriver> driver) { CurrentDriverSlot() = std::move(driver); }
 void SetBuiltInFont(Ref<TObject> font) { BuiltInFontSlot() = std::move(font); }
+void SetBuiltInFontMaker(Ref<TObject> (*maker)()) { builtInFontMaker = maker; }
 
 void ResetDrawState(int32_t canvasWidth, int32_t canvasHeight) {
   SetDrawColor(255, 255, 255);
@@ -52,6 +55,7 @@ void ResetDrawState(int32_t canvasWidth, int32_t canvasHeight) {
   SetClipRect(0, 0, canvasWidth, canvasHeight);
   SetDrawOrigin(0.0f, 0.0f);
   SetDrawHandle(0.0f, 0.0f);
+  if (!BuiltInFontSlot() && builtInFontMaker) BuiltInFontSlot() = builtInFontMaker();
   drawState.font = BuiltInFontSlot();
   drawState.autoCentreHandle = 0;
   drawState.defaultPictureFlags = 3;

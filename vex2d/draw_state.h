@@ -89,6 +89,9 @@ void SetCurrentVex2DDriver(Ref<TVex2DDriver> driver);
 
 // The font the state resets to; the font module registers it.
 void SetBuiltInFont(Ref<TObject> font);
+// Makes the built-in font at the first reset that needs it, so that it is
+// only built once graphics are in use.
+void SetBuiltInFontMaker(Ref<TObject> (*maker)());
 
 // Resets the drawing state to its defaults for a canvas of that size,
 // passing each default to the current driver.

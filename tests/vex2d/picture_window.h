@@ -11,6 +11,7 @@
 #include "graphics/pixmap.h"
 #include "vex2d/draw_state.h"
 #include "vex2d/graphics_mode.h"
+#include "vex2d/image_font.h"
 #include "vex2d/picture.h"
 
 namespace kelpora::testing {
@@ -24,6 +25,7 @@ class PictureWindowTest : public ::testing::Test {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "these tests need an X server (DISPLAY)";
     InitGLDriverModule();
     InitPixmapLoaders();
+    InitImageFontModule();
     OpenCanvas(kWidth, kHeight, 0, CANVAS_NO_SYNC);
   }
   void TearDown() override { CloseCanvas(); }
