@@ -147,7 +147,7 @@ class Composer {
     mix.Mix(echoes, 0.5f);
     reverbSend_.Mix(echoes, 0.3f);
     Reverb(reverbSend_, mix, 0.84f, 0.3f);
-    return Master(mix, rmsDb, 0.86f);
+    return Master(mix, rmsDb, 0.8f);
   }
 
  private:
@@ -198,8 +198,8 @@ StereoAudio ComposeTitleTheme() {
   Instrument counter{Wave::kSquare, 1, 0, 0.01f, 0.4f, 0.4f, 0.4f, 1400, 900, 0.2f};
   counter.gain = 0.07f;
   Instrument bass{Wave::kTriangle, 1, 0, 0.01f, 0.5f, 0.6f, 0.25f, 700, 300, 0.1f};
-  bass.subLevel = 0.5f;
-  bass.gain = 0.32f;
+  bass.subLevel = 0.4f;
+  bass.gain = 0.26f;
 
   const Key& k = c.key();
   int bar = 0;
@@ -275,8 +275,8 @@ StereoAudio ComposeLevelTheme() {
       {16, run, kBass | kDrumsFull | kPad | kFill, 0},
   };
   Instrument bass{Wave::kSaw, 1, 0, 0.004f, 0.16f, 0.35f, 0.08f, 260, 1400, 0.35f};
-  bass.subLevel = 0.6f;
-  bass.gain = 0.3f;
+  bass.subLevel = 0.45f;
+  bass.gain = 0.22f;
   Instrument lead{Wave::kSquare, 2, 9, 0.01f, 0.25f, 0.6f, 0.18f, 1800, 2200, 0.25f};
   lead.vibratoDepth = 0.2f;
   lead.vibratoRate = 6.0f;
@@ -315,9 +315,9 @@ StereoAudio ComposeLevelTheme() {
       }
       if (s.parts & kDrumsFull) {
         bool fill = (s.parts & kFill) && phraseEnd;
-        RenderDrum(c.dry(), Drum::kKick, c.Sec(b0), 1.0f, 0, hit++);
-        RenderDrum(c.dry(), Drum::kKick, c.Sec(b0 + 1.5), 0.7f, 0, hit++);
-        RenderDrum(c.dry(), Drum::kKick, c.Sec(b0 + 2), 0.9f, 0, hit++);
+        RenderDrum(c.dry(), Drum::kKick, c.Sec(b0), 0.85f, 0, hit++);
+        RenderDrum(c.dry(), Drum::kKick, c.Sec(b0 + 1.5), 0.6f, 0, hit++);
+        RenderDrum(c.dry(), Drum::kKick, c.Sec(b0 + 2), 0.8f, 0, hit++);
         RenderDrum(c.dry(), Drum::kSnare, c.Sec(b0 + 1), 0.8f, 0.05f, hit++);
         RenderDrum(c.dry(), Drum::kClap, c.Sec(b0 + 1), 0.35f, -0.1f, hit++);
         if (!fill) {

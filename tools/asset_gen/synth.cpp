@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 
 #include "tools/asset_gen/canvas.h"
 
@@ -223,7 +224,7 @@ void RenderDrum(LoopBuffer& out, Drum drum, double startSec, float velocity, flo
         prev = noise;
         double decay = drum == Drum::kClosedHat ? 60 : drum == Drum::kOpenHat ? 9 : 30;
         double attack = drum == Drum::kShaker ? std::min(1.0, t / 0.015) : 1.0;
-        v = hp * std::exp(-t * decay) * attack * 0.35;
+        v = hp * std::exp(-t * decay) * attack * 0.5;
         break;
       }
     }
@@ -306,19 +307,43 @@ StereoAudio Master(LoopBuffer& mix, float targetRmsDb, float ceiling) {
   }
   double rms = std::sqrt(sumSq / (2.0 * static_cast<double>(n)));
   float gain = static_cast<float>(std::pow(10.0, targetRmsDb / 20.0) / std::max(rms, 1e-9));
-  const float knee = ceiling * 0.7f;
-  auto limit = [&](float v) {
-    float a = std::fabs(v);
-    if (a <= knee) return v;
-    float over = (a - knee) / (ceiling - knee);
-    float shaped = knee + (ceiling - knee) * std::tanh(over);
-    return v < 0 ? -shaped : shaped;
+  // Look-ahead limiter: a smooth gain that dips around each peak instead of
+  // clipping it. Clipped tops would come back from the lossy encoder with
+  // overshoot; a gain change adds almost no new harmonics.
+  const size_t window = 1024;  // about 23 ms each way
+  std::vector<float> need(n);
+  for (size_t i = 0; i < n; ++i) {
+    float peak = std::max(std::fabs(mix.L(i)), std::fabs(mix.R(i))) * gain;
+    need[i] = peak > ceiling ? ceiling / peak : 1.0f;
+  }
+  // Windowed minimum (the loop wraps), then a box average of the same width:
+  // each average only mixes minima whose windows include the sample itself.
+  auto at = [&](int64_t i) {
+    int64_t m = static_cast<int64_t>(n);
+    return need[static_cast<size_t>(((i % m) + m) % m)];
   };
+  std::vector<float> low(n);
+  std::deque<int64_t> queue;  // indices whose values rise from front to back
+  const int64_t half = static_cast<int64_t>(window);
+  for (int64_t i = -2 * half; i < static_cast<int64_t>(n) + half; ++i) {
+    while (!queue.empty() && at(queue.back()) >= at(i)) queue.pop_back();
+    queue.push_back(i);
+    int64_t centre = i - half;
+    while (queue.front() < centre - half) queue.pop_front();
+    if (centre >= 0) low[static_cast<size_t>(centre)] = at(queue.front());
+  }
+  // prefix[k] sums low over frames (k - window - 1) and before, wrapping.
+  const size_t span = n + 2 * window;
+  std::vector<double> prefix(span + 1, 0.0);
+  for (size_t k = 0; k < span; ++k) prefix[k + 1] = prefix[k] + low[(k + n - window) % n];
   StereoAudio audio;
   audio.samples.resize(n * 2);
   for (size_t i = 0; i < n; ++i) {
-    audio.samples[i * 2] = limit(mix.L(i) * gain);
-    audio.samples[i * 2 + 1] = limit(mix.R(i) * gain);
+    size_t from = i, to = i + 2 * window + 1;
+    float g =
+        gain * static_cast<float>((prefix[to] - prefix[from]) / static_cast<double>(to - from));
+    audio.samples[i * 2] = mix.L(i) * g;
+    audio.samples[i * 2 + 1] = mix.R(i) * g;
   }
   return audio;
 }

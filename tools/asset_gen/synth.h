@@ -63,7 +63,7 @@ void PingPongDelay(const LoopBuffer& in, LoopBuffer& out, double delaySec, float
                    float damping);
 void Reverb(const LoopBuffer& in, LoopBuffer& out, float roomSize, float damping);
 
-// Scales to `targetRmsDb` (dBFS) and softly limits peaks under `ceiling`.
+// Scales to `targetRmsDb` (dBFS) and limits peaks to `ceiling` with a smooth gain.
 StereoAudio Master(LoopBuffer& mix, float targetRmsDb, float ceiling);
 
 }  // namespace kelpora::assetgen
