@@ -235,6 +235,8 @@ void WarpPointerTo(int32_t x, int32_t y) {
   // Without a window the warp would move the pointer relative to where it is.
   if (!display || !X11CurrentWindow()) return;
   XWarpPointer(display, None, X11CurrentWindow(), 0, 0, 0, 0, x, y);
+  // A round trip brings the warp's own motion event in before the pump runs.
+  XSync(display, False);
   RunEventPump();
 }
 
