@@ -8,7 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace kelpora::testing {
 
@@ -86,6 +90,82 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     result.signalled = true;
     result.signal = WTERMSIG(status);
   }
+  return result;
+}
+
+namespace {
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::vector<std::string>& env) {
+  char outTemplate[] = "/tmp/kelpora-child-out-XXXXXX";
+  char errTemplate[] = "/tmp/kelpora-child-err-XXXXXX";
+  int out = mkstemp(outTemplate);
+  int err = mkstemp(errTemplate);
+  if (out < 0 || err < 0) throw std::runtime_error("mkstemp failed");
+  outPath_ = outTemplate;
+  errPath_ = errTemplate;
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    int devNull = open("/dev/null", O_RDONLY);
+    dup2(devNull, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    for (const auto& entry : env) putenv(const_cast<char*>(entry.c_str()));
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out);
+  close(err);
+}
+
+ChildProcess::~ChildProcess() {
+  if (!reaped_) Wait(0);
+  unlink(outPath_.c_str());
+  unlink(errPath_.c_str());
+}
+
+bool ChildProcess::Running() {
+  if (reaped_) return false;
+  if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+  return !reaped_;
+}
+
+void ChildProcess::Signal(int signal) {
+  if (!reaped_) kill(pid_, signal);
+}
+
+ProcessResult ChildProcess::Wait(int timeoutMs) {
+  long long deadline = NowMs() + timeoutMs;
+  while (Running() && NowMs() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status_, 0);
+    reaped_ = true;
+  }
+  ProcessResult result;
+  if (WIFEXITED(status_)) {
+    result.exited = true;
+    result.status = WEXITSTATUS(status_);
+  } else if (WIFSIGNALED(status_)) {
+    result.signalled = true;
+    result.signal = WTERMSIG(status_);
+  }
+  result.out = ReadWholeFile(outPath_);
+  result.err = ReadWholeFile(errPath_);
   return result;
 }
 

@@ -22,4 +22,28 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
                          const std::string& workingDir = {}, const std::string& input = {},
                          int timeoutMs = 30000);
 
+// A child that runs while the test goes on. Its output is collected in
+// temporary files; Wait ends it (SIGKILL after the timeout) and reports.
+class ChildProcess {
+ public:
+  // `env` entries ("NAME=value") are added to the test's own environment.
+  ChildProcess(const std::string& program, const std::vector<std::string>& args,
+               const std::vector<std::string>& env = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  int pid() const { return pid_; }
+  // True while the child has not ended.
+  bool Running();
+  void Signal(int signal);
+  ProcessResult Wait(int timeoutMs = 30000);
+
+ private:
+  int pid_ = -1;
+  bool reaped_ = false;
+  int status_ = 0;
+  std::string outPath_, errPath_;
+};
+
 }  // namespace kelpora::testing

@@ -1,0 +1,83 @@
+#include "game/run_game.h"
+
+#include "game/frame_timing.h"
+#include "game/intro_scenes.h"
+#include "game/level_scene.h"
+#include "game/parallax_layer.h"
+#include "graphics/gl_driver.h"
+#include "graphics/glx_window.h"
+#include "graphics/loaders/bmp_loader.h"
+#include "graphics/loaders/jpeg_loader.h"
+#include "graphics/loaders/png_loader.h"
+#include "graphics/loaders/tga_loader.h"
+#include "input/keyboard_mouse.h"
+#include "runtime/deferred_release.h"
+#include "runtime/errors.h"
+#include "runtime/system_driver.h"
+#include "stream/incbin.h"
+#include "stream/stream.h"
+#include "vex2d/graphics_mode.h"
+#include "vex2d/image_font.h"
+#include "vex2d/outline_font.h"
+
+namespace kelpora::game {
+
+namespace {
+
+// One-shot guards of the start-up.
+enum : uint32_t {
+  GUARD_LAYERS = 1,      // the layer list is made
+  GUARD_SKIP_CLOCK = 2,  // the frame-skip gate has its first reading
+};
+uint32_t startFlags = 0;
+
+}  // namespace
+
+void InitFrameworkModules() {
+  // Loaders are asked newest first: registering BMP, JPEG, Targa, then PNG
+  // makes the chain ask PNG, Targa, JPEG, BMP.
+  InitErrorModule();
+  InitBmpLoader();
+  InitSystemModule();
+  InitInputModule();
+  InitStreamModule();
+  InitIncbinModule();
+  InitOutlineFontModule();
+  InitGLGraphicsModule();
+  InitJpegLoader();
+  InitVex2DModule();
+  InitImageFontModule();
+  InitGLDriverModule();
+  InitTgaLoader();
+  InitPngLoader();
+}
+
+int32_t RunGame() {
+  static bool ran = false;
+  if (ran) return 0;
+  ran = true;
+  size_t releaseMark = DeferredReleaseMark();
+
+  InitFrameworkModules();
+  if (!(startFlags & GUARD_LAYERS)) {
+    Layers() = MakeRef<TObjectList>();
+    startFlags |= GUARD_LAYERS;
+  }
+  if (!(startFlags & GUARD_SKIP_CLOCK)) {
+    StartFrameSkipGate();
+    startFlags |= GUARD_SKIP_CLOCK;
+  }
+  OpenCanvas(640, 480, 0, 60);
+  HidePointer();
+
+  ShowLogoScene();
+  ShowTitleScene();
+  LoadLevelOne();
+  CreateLevelLayers();
+  RunLevelLoop(releaseMark);
+
+  FlushDeferredReleases(releaseMark);
+  return 0;
+}
+
+}  // namespace kelpora::game

@@ -1,0 +1,265 @@
+// The real demo on a private X server, driven with XTEST key events and
+// checked through screenshots against the pictures and font it embeds.
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <thread>
+
+#include "graphics/loaders/pixmap_loader.h"
+#include "graphics/loaders/jpeg_loader.h"
+#include "graphics/loaders/png_loader.h"
+#include "process.h"
+#include "runtime/text.h"
+#include "stream/stream.h"
+#include "x_session.h"
+
+using namespace kelpora;
+using namespace kelpora::testing;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double MsSince(Clock::time_point since) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+Ref<TPixmap> LoadAsset(const char* name) {
+  InitStreamModule();
+  InitJpegLoader();
+  InitPngLoader();
+  return LoadPixmap(FromBytes(std::string(SOURCE_ROOT) + "/game/assets/" + name));
+}
+
+// Mean absolute difference per channel between the screen and `picture`
+// drawn at (left, top), over the rows [fromRow, toRow) of the picture, counting
+// only pixels the picture covers opaquely.
+double Difference(const Shot& shot, const Ref<TPixmap>& picture, int left, int top, int fromRow,
+                  int toRow) {
+  double sum = 0;
+  long count = 0;
+  for (int y = fromRow; y < toRow; ++y)
+    for (int x = 0; x < picture->width; ++x) {
+      uint32_t colour = picture->PixelAt(x, y);
+      if ((colour >> 24) != 0xFF) continue;
+      const uint8_t* screen = shot.At(left + x, top + y);
+      sum += std::abs(int(screen[0]) - int((colour >> 16) & 0xFF)) +
+             std::abs(int(screen[1]) - int((colour >> 8) & 0xFF)) + std::abs(int(screen[2]) - int(colour & 0xFF));
+      count += 3;
+    }
+  return count ? sum / count : 255;
+}
+
+// The share of the picture's opaque pixels that the screen shows unchanged
+// (within a small tolerance) with the picture drawn at (left, top).
+double VisibleShare(const Shot& shot, const Ref<TPixmap>& picture, int left, int top) {
+  long opaque = 0, shown = 0;
+  for (int y = 0; y < picture->height; ++y)
+    for (int x = 0; x < picture->width; ++x) {
+      uint32_t colour = picture->PixelAt(x, y);
+      if ((colour >> 24) != 0xFF || (colour & 0xFFFFFF) == 0) continue;  // black is masked out
+      ++opaque;
+      const uint8_t* screen = shot.At(left + x, top + y);
+      if (std::abs(int(screen[0]) - int((colour >> 16) & 0xFF)) <= 6 &&
+          std::abs(int(screen[1]) - int((colour >> 8) & 0xFF)) <= 6 &&
+          std::abs(int(screen[2]) - int(colour & 0xFF)) <= 6)
+        ++shown;
+    }
+  return opaque ? double(shown) / opaque : 0;
+}
+
+// True when `text` in the built-in 8×16 font is on screen at (x, y) over black.
+bool ShowsText(const Shot& shot, std::string_view text, int x, int y) {
+  static const std::string font = [] {
+    std::ifstream in(std::string(SOURCE_ROOT) + "/vex2d/kelpfont.bin", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }();
+  for (size_t i = 0; i < text.size(); ++i)
+    for (int row = 0; row < 16; ++row)
+      for (int bit = 0; bit < 8; ++bit) {
+        bool set = (static_cast<uint8_t>(font[row * 96 + (text[i] - 32)]) >> bit) & 1;
+        const uint8_t* pixel = shot.At(x + static_cast<int>(i) * 8 + bit, y + row);
+        bool white = pixel[0] == 255 && pixel[1] == 255 && pixel[2] == 255;
+        if (set != white) return false;
+      }
+  return true;
+}
+
+// How far the band of rows [top, bottom) moved left between two shots,
+// looking only at columns [fromX, toX).
+int ShiftLeft(const Shot& before, const Shot& after, int top, int bottom, int fromX, int toX) {
+  int best = -1;
+  double bestDifference = 1e9;
+  for (int shift = 0; shift <= 120; ++shift) {
+    double sum = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = fromX; x + shift < toX; ++x)
+        for (int c = 0; c < 3; ++c) sum += std::abs(int(after.At(x, y)[c]) - int(before.At(x + shift, y)[c]));
+    sum /= (toX - fromX - shift);
+    if (sum < bestDifference) {
+      bestDifference = sum;
+      best = shift;
+    }
+  }
+  return best;
+}
+
+class DemoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    logo = LoadAsset("intro/logo-tamo.jpg");
+    title = LoadAsset("intro/introtitre.jpg");
+    moon = LoadAsset("DATAS/lune.png");
+    hero = LoadAsset("DATAS/la-vask.png");
+    ASSERT_TRUE(logo && title && moon && hero);
+    demo = std::make_unique<ChildProcess>(KELPORA_DEMO, std::vector<std::string>{},
+                                          std::vector<std::string>{"DISPLAY=" + x.displayName()});
+    started = Clock::now();
+  }
+
+  Shot Screen() { return x.Grab(0, 0, 640, 480); }
+
+  bool IsLogo(const Shot& shot) { return Difference(shot, logo, 0, 0, 0, 480) < 3.0; }
+  bool IsTitle(const Shot& shot) { return Difference(shot, title, 0, 0, 0, 440) < 3.0; }
+  bool IsLoading(const Shot& shot) { return ShowsText(shot, "LEVEL 1", 290, 20); }
+  bool IsLevel(const Shot& shot) {
+    return ShowsText(shot, "TOUCHE ESCAPE POUR QUITTER", 10, 450) && ShowsText(shot, "V 0.1C", 10, 30);
+  }
+
+  // The hero's animation frame on screen, -1 when none matches.
+  int HeroFrame(const Shot& shot) {
+    int best = -1;
+    double bestDifference = 4.0;
+    for (int frame = 0; frame < 6; ++frame) {
+      auto cell = hero->SubRegion(frame * 80, 0, 80, 104);
+      double difference = Difference(shot, cell, 270, 266, 0, 104);
+      if (difference < bestDifference) {
+        bestDifference = difference;
+        best = frame;
+      }
+    }
+    return best;
+  }
+
+  // Polls the screen until `wanted` holds; calls `each` on every shot meanwhile.
+  Shot WaitFor(const std::function<bool(const Shot&)>& wanted, int timeoutMs,
+               const std::function<void(const Shot&)>& each = nullptr) {
+    auto start = Clock::now();
+    for (;;) {
+      Shot shot = Screen();
+      if (each) each(shot);
+      if (wanted(shot)) return shot;
+      if (MsSince(start) > timeoutMs || !demo->Running()) {
+        ADD_FAILURE() << "timed out";
+        return shot;
+      }
+      SleepMs(5);
+    }
+  }
+
+  void Save(const Shot& shot, const char* name) {
+    if (const char* dir = std::getenv("KELPORA_SCREENSHOT_DIR")) shot.SavePpm(std::string(dir) + "/" + name + ".ppm");
+  }
+
+  XSession x;
+  Ref<TPixmap> logo, title, moon, hero;
+  std::unique_ptr<ChildProcess> demo;
+  Clock::time_point started;
+};
+
+TEST_F(DemoTest, EscapeDuringTheLogoEndsTheTitleAtOnceAndEscapeInTheLevelQuits) {
+  Shot first = WaitFor([&](const Shot& s) { return IsLogo(s); }, 30000);
+  std::printf("[ figures ] first logo frame on screen %.0f ms after start\n", MsSince(started));
+  x.TapKey(XK_Escape);
+  SleepMs(600);
+  EXPECT_TRUE(IsLogo(Screen())) << "the logo cannot be cut short";
+
+  bool sawTitle = false;
+  Clock::time_point loadingSeen{};
+  double loadingMs = 0;
+  Shot level = WaitFor([&](const Shot& s) { return IsLevel(s); }, 30000, [&](const Shot& s) {
+    sawTitle = sawTitle || IsTitle(s);
+    if (IsLoading(s) && loadingSeen == Clock::time_point{}) loadingSeen = Clock::now();
+  });
+  if (loadingSeen != Clock::time_point{}) loadingMs = MsSince(loadingSeen);
+  EXPECT_FALSE(sawTitle) << "the Escape hit of the logo scene ends the title before its first frame";
+  std::printf("[ figures ] loading screen seen for about %.0f ms\n", loadingMs);
+
+  // The moon stands behind the clouds: part of it still shows at (534, 60).
+  double moonShown = VisibleShare(level, moon, 534, 60);
+  EXPECT_GT(moonShown, 0.1);
+  EXPECT_LT(VisibleShare(level, moon, 428, 60), moonShown / 4) << "a moon-wide step to the left";
+
+  // The hero runs through his frames in order, each shown for several frames.
+  std::vector<int> frames;
+  for (int i = 0; i < 40; ++i) {
+    int frame = HeroFrame(Screen());
+    ASSERT_GE(frame, 0) << "the hero is drawn at (270, 266)";
+    if (frames.empty() || frames.back() != frame) frames.push_back(frame);
+    SleepMs(15);
+  }
+  ASSERT_GE(frames.size(), 3u);
+  for (size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i], (frames[i - 1] + 1) % 6);
+
+  // Grass, fence and clouds move left; the mountains slowly.
+  Shot before = Screen();
+  SleepMs(50);
+  Shot after = Screen();
+  EXPECT_GT(ShiftLeft(before, after, 400, 420, 0, 260), 0) << "grass and fence";
+  EXPECT_GT(ShiftLeft(before, after, 110, 180, 0, 520), 0) << "clouds";
+
+  SleepMs(2200);
+  Shot later = Screen();
+  Save(later, "4-level");
+  int fps = -1;
+  for (int value = 0; value <= 75; ++value)
+    if (ShowsText(later, "FPS = " + std::to_string(value), 560, 30)) fps = value;
+  std::printf("[ figures ] FPS counter after two seconds: %d\n", fps);
+  EXPECT_GE(fps, 40);
+  EXPECT_LE(fps, 62);
+
+  x.TapKey(XK_Escape);
+  ProcessResult result = demo->Wait(10000);
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(DemoTest, TitleScrollsTheCreditsLeftAndClosingTheWindowEndsTheDemo) {
+  Save(WaitFor([&](const Shot& s) { return IsLogo(s); }, 30000), "1-logo");
+  // The credits enter from the right after about 81 frames.
+  Shot title = WaitFor([&](const Shot& s) {
+    if (!IsTitle(s)) return false;
+    for (int x0 = 0; x0 < 640; ++x0)
+      if (s.At(x0, 450)[0] == 255 && s.At(x0, 450)[1] == 255 && s.At(x0, 450)[2] == 255) return true;
+    return false;
+  }, 30000);
+  SleepMs(300);
+  Shot moved = Screen();
+  Save(moved, "2-title");
+  EXPECT_TRUE(IsTitle(moved));
+  int shift = ShiftLeft(title, moved, 446, 462, 0, 640);
+  EXPECT_GE(shift, 10) << "the credits line moves left by 2 pixels a frame";
+
+  x.TapKey(XK_Escape);
+  bool saved = false;
+  WaitFor([&](const Shot& s) { return IsLevel(s); }, 30000, [&](const Shot& s) {
+    if (!saved && IsLoading(s)) {
+      Save(s, "3-loading");
+      saved = true;
+    }
+  });
+  ASSERT_TRUE(x.SendCloseRequest());
+  ProcessResult result = demo->Wait(10000);
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+}
+
+}  // namespace
