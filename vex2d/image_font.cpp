@@ -124,8 +124,7 @@ Ref<TImageFont> TImageFont::CreateBuiltIn() {
 void DrawString(std::u16string_view text, float x, float y) {
   const TDrawState& s = drawState;
   CurrentFont()->Draw(text, x + s.originX + s.handleX * s.ix + s.handleY * s.iy,
-                      y + s.originY + s.handleX * s.jx + s.handleY * s.jy, s.ix, s.iy, s.jx,
-                      s.jy);
+                      y + s.originY + s.handleX * s.jx + s.handleY * s.jy, s.ix, s.iy, s.jx, s.jy);
 }
 
 int32_t StringWidth(std::u16string_view text) {

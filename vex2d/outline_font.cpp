@@ -79,7 +79,8 @@ struct TFreeTypeSession {
 const uint8_t* BitmapRow(const FT_Bitmap& bitmap, unsigned row) {
   // A negative pitch stores the bottom row first.
   if (bitmap.pitch >= 0) return bitmap.buffer + static_cast<size_t>(row) * bitmap.pitch;
-  return bitmap.buffer + static_cast<size_t>(bitmap.rows - 1 - row) * static_cast<size_t>(-bitmap.pitch);
+  return bitmap.buffer +
+         static_cast<size_t>(bitmap.rows - 1 - row) * static_cast<size_t>(-bitmap.pitch);
 }
 
 // The rendered bitmap as an 8-bit alpha pixmap; none for an empty bitmap or a
@@ -114,7 +115,8 @@ Ref<TPixmap> AlphaPixmap(FT_Library library, const FT_Bitmap& source) {
         for (int32_t y = 0; y < rows; ++y) {
           const uint8_t* in = BitmapRow(unpacked, static_cast<unsigned>(y));
           uint8_t* out = pixmap->PixelPtr(0, y);
-          for (int32_t x = 0; x < width; ++x) out[x] = static_cast<uint8_t>(std::min(in[x] * 255 / top, 255));
+          for (int32_t x = 0; x < width; ++x)
+            out[x] = static_cast<uint8_t>(std::min(in[x] * 255 / top, 255));
         }
       }
       FT_Bitmap_Done(library, &unpacked);

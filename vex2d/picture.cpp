@@ -100,10 +100,9 @@ Ref<TPicture> TPicture::Load(const Ref<TObject>& source, int32_t flags, int32_t 
   return picture;
 }
 
-Ref<TPicture> TPicture::LoadCells(const Ref<TObject>& source, int32_t cellWidth,
-                                  int32_t cellHeight, int32_t firstCell, int32_t cellCount,
-                                  int32_t flags, int32_t maskRed, int32_t maskGreen,
-                                  int32_t maskBlue) {
+Ref<TPicture> TPicture::LoadCells(const Ref<TObject>& source, int32_t cellWidth, int32_t cellHeight,
+                                  int32_t firstCell, int32_t cellCount, int32_t flags,
+                                  int32_t maskRed, int32_t maskGreen, int32_t maskBlue) {
   // Zero-sized cells would divide by zero; negative numbers reach outside the sheet.
   if (cellWidth < 1 || cellHeight < 1 || firstCell < 0 || cellCount < 1) return nullptr;
   Ref<TPixmap> sheet = SourcePixmap(source);
@@ -134,8 +133,8 @@ Ref<TPicture> LoadPicture(std::u16string_view url, int32_t flags) {
 Ref<TPicture> LoadAnimPicture(const Ref<TObject>& source, int32_t cellWidth, int32_t cellHeight,
                               int32_t firstCell, int32_t cellCount, int32_t flags) {
   return AutoCentre(TPicture::LoadCells(source, cellWidth, cellHeight, firstCell, cellCount,
-                                        ResolveFlags(flags), drawState.maskRed,
-                                        drawState.maskGreen, drawState.maskBlue));
+                                        ResolveFlags(flags), drawState.maskRed, drawState.maskGreen,
+                                        drawState.maskBlue));
 }
 
 Ref<TPicture> LoadAnimPicture(std::u16string_view url, int32_t cellWidth, int32_t cellHeight,

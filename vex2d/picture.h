@@ -44,10 +44,9 @@ class TPicture : public TObject {
   // Cells are numbered left to right, then top to bottom; partial cells at the
   // right and bottom edges do not count. None when the sheet holds fewer than
   // firstCell + cellCount cells or the cell geometry is not positive.
-  static Ref<TPicture> LoadCells(const Ref<TObject>& source, int32_t cellWidth,
-                                 int32_t cellHeight, int32_t firstCell, int32_t cellCount,
-                                 int32_t flags, int32_t maskRed, int32_t maskGreen,
-                                 int32_t maskBlue);
+  static Ref<TPicture> LoadCells(const Ref<TObject>& source, int32_t cellWidth, int32_t cellHeight,
+                                 int32_t firstCell, int32_t cellCount, int32_t flags,
+                                 int32_t maskRed, int32_t maskGreen, int32_t maskBlue);
 
   int32_t width = 0;
   int32_t height = 0;

@@ -47,7 +47,8 @@ TEST_F(ImageFontTest, BuiltInFontFile) {
   // Distinct shapes for look-alikes.
   auto rows = [](char16_t c) {
     std::string out;
-    for (int row = 0; row < 16; ++row) out += static_cast<char>(FindResourceData(u"kelpfont.bin")[row * 96 + c - 32]);
+    for (int row = 0; row < 16; ++row)
+      out += static_cast<char>(FindResourceData(u"kelpfont.bin")[row * 96 + c - 32]);
     return out;
   };
   EXPECT_NE(rows(u'O'), rows(u'0'));
@@ -131,12 +132,17 @@ TEST_F(ImageFontTest, CodesOutsideTheFontAreSkippedWithoutAdvance) {
   DrawString(u"AB", 10, 10);
   Ref<TPixmap> plain = Screen();
   ClearScreen();
-  DrawString(u"\x01" u"A\x1f\x80\u00e9\uffffB\x7f", 10, 10);
+  DrawString(
+      u"\x01"
+      u"A\x1f\x80\u00e9\uffffB\x7f",
+      10, 10);
   Ref<TPixmap> mixed = Screen();
   // Code 127 is in the font: drawn after B.
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < 26; ++x) ASSERT_EQ(Rgb(mixed, x, y), Rgb(plain, x, y)) << x << "," << y;
-  EXPECT_EQ(StringWidth(u"\x01" u"A\x1f\x80\u00e9B"), 16);
+  EXPECT_EQ(StringWidth(u"\x01"
+                        u"A\x1f\x80\u00e9B"),
+            16);
   EXPECT_EQ(StringWidth(u"FPS = "), 48);
   EXPECT_EQ(StringWidth(u""), 0);
   EXPECT_EQ(StringHeight(), 16);

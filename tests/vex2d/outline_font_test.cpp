@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -144,14 +145,16 @@ TEST_F(OutlineFontTest, FilesThatAreNotFontsGiveNone) {
   // Truncated copies of a real font: none or a font, never a read past the end
   // (the sanitizer build checks the last part).
   const std::vector<uint8_t>& bytes = DejaVuBytes();
-  for (size_t length : {size_t{12}, size_t{300}, size_t{4096}, bytes.size() / 3, bytes.size() - 1}) {
+  for (size_t length :
+       {size_t{12}, size_t{300}, size_t{4096}, bytes.size() / 3, bytes.size() - 1}) {
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(length));
     Ref<TBlockStream> stream = CreateBlockStream(cut.data(), static_cast<int>(cut.size()), 1, 0);
     Ref<TFontSource> font = LoadFont(Ref<TObject>(stream), 12, 0);
     EXPECT_FALSE(font) << "a stream URL is not a string";
     String name = u"fonts/cut" + FormatInt(static_cast<int64_t>(length));
-    auto* kept = new std::vector<uint8_t>(std::move(cut));  // embedded blocks live forever
-    RegisterResource(name, kept->data(), static_cast<int>(kept->size()));
+    static std::deque<std::vector<uint8_t>> kept;  // embedded blocks live forever
+    kept.push_back(std::move(cut));
+    RegisterResource(name, kept.back().data(), static_cast<int>(kept.back().size()));
     Ref<TFreeTypeFont> loaded = TFreeTypeFont::Load(u"incbin::" + name, 12, 0);
     if (length < 4096) {
       EXPECT_FALSE(loaded) << length;
