@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdlib>
 #include <exception>
 #include <vector>
 
@@ -15,6 +16,16 @@ namespace {
 // deflate never expands better than about 1032 to 1, so a picture whose raw
 // rows are larger than that many times the bytes left cannot be in the file.
 constexpr int64_t DEFLATE_MAX_RATIO = 1040;
+// libpng only warns about an oversized ancillary chunk and then allocates and
+// clears a buffer of its declared length (up to 2 GB) before finding the file
+// too short. Its real needs (row buffers, inflate state) stay far below this,
+// so larger requests are refused; libpng then skips the chunk.
+constexpr png_alloc_size_t PNG_ALLOC_MAX = png_alloc_size_t(64) << 20;
+
+png_voidp LimitedMalloc(png_structp, png_alloc_size_t size) {
+  return size > PNG_ALLOC_MAX ? nullptr : std::malloc(size);
+}
+void LimitedFree(png_structp, png_voidp p) { std::free(p); }
 
 // Everything the decode keeps across libpng's longjmp lives here, outside the
 // frame that calls setjmp.
@@ -126,7 +137,8 @@ Ref<TPixmap> TPngLoader::LoadFromStream(const Ref<TDataStream>& stream) {
     return {};
   }
 
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorCallback, nullptr);
+  png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, ErrorCallback, nullptr,
+                                             nullptr, LimitedMalloc, LimitedFree);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   bool ok = false;
   if (info) {
