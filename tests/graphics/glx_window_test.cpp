@@ -10,6 +10,7 @@
 
 #include "graphics/gl_driver.h"
 #include "graphics/glx_window.h"
+#include "graphics/pixmap.h"
 #include "process.h"
 #include "runtime/clock.h"
 #include "runtime/errors.h"
@@ -136,6 +137,34 @@ TEST_F(GLXWindowTest, HidePointerPutsTheBlankCursorOnTheWindow) {
   EXPECT_TRUE(cursorIsBlank());
   ShowPointer();
   EXPECT_FALSE(cursorIsBlank());
+  XCloseDisplay(display);
+}
+
+// A window made by someone else (a toolkit, say) can be drawn into.
+TEST_F(GLXWindowTest, DrawsIntoAForeignWindow) {
+  Display* display = XOpenDisplay(nullptr);
+  Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 120, 90, 0, 0, 0);
+  XMapWindow(display, window);
+  XSync(display, False);
+  Ref<TGraphicsContext> opened = GLVex2DDriver()->OpenOnWindow(window, 0);
+  auto graphics = RefCast<TVex2DGraphics>(opened);
+  ASSERT_TRUE(graphics);
+  graphics->MakeCurrent();
+  EXPECT_EQ(CanvasWidth(), 120);
+  EXPECT_EQ(CanvasHeight(), 90);
+  SetClearColor(1, 2, 3);
+  ClearScreen();
+  SetDrawColor(255, 0, 0);
+  FillRect(10, 10, 5, 5);
+  Ref<TPixmap> pixels = ReadPixmap(0, 0, 120, 90);
+  EXPECT_EQ(pixels->PixelAt(12, 12) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(pixels->PixelAt(119, 89) & 0xFFFFFF, 0x010203u);
+  graphics->Present();
+  graphics->Close();
+  // Closing leaves the foreign window to its owner.
+  XWindowAttributes attributes;
+  EXPECT_TRUE(XGetWindowAttributes(display, window, &attributes));
+  XDestroyWindow(display, window);
   XCloseDisplay(display);
 }
 
