@@ -3,6 +3,7 @@
 // clang-format off
 // Xlib after gtest: its None macro clashes with a name in gtest.
 #include <X11/Xlib.h>
+#include <X11/cursorfont.h>
 #include <X11/extensions/Xfixes.h>
 // clang-format on
 
@@ -11,6 +12,7 @@
 #include "graphics/gl_driver.h"
 #include "graphics/glx_window.h"
 #include "graphics/pixmap.h"
+#include "graphics/x11_platform.h"
 #include "process.h"
 #include "runtime/clock.h"
 #include "runtime/errors.h"
@@ -123,9 +125,17 @@ TEST_F(GLXWindowTest, HidePointerPutsTheBlankCursorOnTheWindow) {
   Display* display = XOpenDisplay(nullptr);
   auto context = RefCast<TGLGraphicsContext>(CurrentCanvas()->context);
   Window window = static_cast<Window>(context->WindowId());
+  // The shown pointer is the root window's, which may be invisible on a bare
+  // server: give the root a visible one while testing.
+  Cursor arrow = XCreateFontCursor(display, XC_left_ptr);
+  XDefineCursor(display, DefaultRootWindow(display), arrow);
+  // Away from the corner where the other tests' windows open.
+  XMoveWindow(display, window, 900, 700);
+  XRaiseWindow(display, window);
   XWarpPointer(display, None, window, 0, 0, 0, 0, 50, 50);
   XSync(display, False);
   auto cursorIsBlank = [&] {
+    XSync(X11Display(), False);  // the library's request has been handled
     XSync(display, False);
     XFixesCursorImage* image = XFixesGetCursorImage(display);
     bool blank = true;
@@ -137,6 +147,8 @@ TEST_F(GLXWindowTest, HidePointerPutsTheBlankCursorOnTheWindow) {
   EXPECT_TRUE(cursorIsBlank());
   ShowPointer();
   EXPECT_FALSE(cursorIsBlank());
+  XUndefineCursor(display, DefaultRootWindow(display));
+  XFreeCursor(display, arrow);
   XCloseDisplay(display);
 }
 

@@ -66,6 +66,9 @@ TEST(InputWithoutDisplay, QueriesReadZero) {
   EXPECT_EQ(PointerX(), 0);
 }
 
+constexpr int kLeft = 900;
+constexpr int kTop = 700;
+
 class InputTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -79,6 +82,9 @@ class InputTest : public ::testing::Test {
     ASSERT_TRUE(XTestQueryExtension(tester_, &event, &error, &major, &minor));
     window_ = X11CurrentWindow();
     ASSERT_NE(window_, 0u);
+    // Away from the corner where the other tests' windows open.
+    XMoveWindow(tester_, window_, kLeft, kTop);
+    XRaiseWindow(tester_, window_);
     XWarpPointer(tester_, None, window_, 0, 0, 0, 0, 160, 120);
     XSetInputFocus(tester_, window_, RevertToParent, CurrentTime);
     Sync();
@@ -189,7 +195,7 @@ TEST_F(InputTest, ButtonsWheelAndPointer) {
   Frame();
   EXPECT_EQ(WheelCount(), wheel + 1);
   for (int code = 0; code < 256; ++code) ASSERT_EQ(KeyHits(code), 0) << code;
-  XTestFakeMotionEvent(tester_, DefaultScreen(tester_), 33, 44, CurrentTime);
+  XTestFakeMotionEvent(tester_, DefaultScreen(tester_), kLeft + 33, kTop + 44, CurrentTime);
   Frame();
   EXPECT_EQ(PointerX(), 33);
   EXPECT_EQ(PointerY(), 44);
