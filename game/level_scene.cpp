@@ -71,17 +71,21 @@ void AdvanceHeroAnimation(int32_t& tick, int32_t& frame) {
   if (frame == 6) frame = 0;
 }
 
+void DrawLevelFrame() {
+  DrawPicture(backgroundPicture, 0, 60, 0);
+  DrawPicture(moonPicture, 534, 60, 0);
+  UpdateLayers();
+  DrawLayers();
+  DrawString(u"V 0.1C", 10, 30);
+  DrawString(u"FPS = " + FormatInt(MeasureFps()), 560, 30);
+  DrawString(u"TOUCHE ESCAPE POUR QUITTER", 10, 450);
+  DrawPicture(heroPicture, 270, 266, heroFrame);
+  AdvanceHeroAnimation(heroTick, heroFrame);
+}
+
 void RunLevelLoop(size_t releaseMark) {
   while (!KeyHits(KEY_ESCAPE)) {
-    DrawPicture(backgroundPicture, 0, 60, 0);
-    DrawPicture(moonPicture, 534, 60, 0);
-    UpdateLayers();
-    DrawLayers();
-    DrawString(u"V 0.1C", 10, 30);
-    DrawString(u"FPS = " + FormatInt(MeasureFps()), 560, 30);
-    DrawString(u"TOUCHE ESCAPE POUR QUITTER", 10, 450);
-    DrawPicture(heroPicture, 270, 266, heroFrame);
-    AdvanceHeroAnimation(heroTick, heroFrame);
+    DrawLevelFrame();
     PresentFrame();
     ClearScreen();
     FlushDeferredReleases(releaseMark);

@@ -31,6 +31,9 @@ extern int32_t heroFrame;
 int32_t LoadLevelOne();
 // Appends the twelve layers to Layers() in table order.
 void CreateLevelLayers();
+// Draws one frame of the level (everything but the present) and moves the
+// layers and the hero on.
+void DrawLevelFrame();
 // Runs the level until Escape is hit, flushing the deferred releases down to
 // `releaseMark` after every frame.
 void RunLevelLoop(size_t releaseMark);

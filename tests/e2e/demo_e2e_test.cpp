@@ -224,6 +224,10 @@ TEST_F(DemoTest, EscapeDuringTheLogoEndsTheTitleAtOnceAndEscapeInTheLevelQuits) 
   EXPECT_GE(fps, 40);
   EXPECT_LE(fps, 62);
 
+  std::ifstream status("/proc/" + std::to_string(demo->pid()) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) std::printf("[ figures ] peak resident memory %s\n", line.c_str() + 6);
+
   x.TapKey(XK_Escape);
   ProcessResult result = demo->Wait(10000);
   EXPECT_TRUE(result.exited);

@@ -1,0 +1,64 @@
+// One level frame without pacing, beside the decoding of the files the demo
+// loads: the logo (before the first logo frame) and the level's pictures
+// (while the loading screen shows). Run under an X server.
+#include <benchmark/benchmark.h>
+
+#include "game/game_files.h"
+#include "game/level_scene.h"
+#include "game/parallax_layer.h"
+#include "game/run_game.h"
+#include "graphics/loaders/pixmap_loader.h"
+#include "vex2d/draw_state.h"
+#include "vex2d/graphics_mode.h"
+
+using namespace kelpora;
+using namespace kelpora::game;
+
+namespace {
+
+const char16_t* const kLevelFiles[] = {
+    u"DATAS/herbe0.png",   u"DATAS/herbe1.png",  u"DATAS/herbe2.png",   u"DATAS/herbe3.png",
+    u"DATAS/herbe4.png",   u"DATAS/nuages0.png", u"DATAS/nuages1.png",  u"DATAS/nuages2.png",
+    u"DATAS/nuages3.png",  u"DATAS/nuages4.png", u"DATAS/barriere.png", u"DATAS/montagnes.png",
+    u"DATAS/fond.jpg",     u"DATAS/lune.png",    u"DATAS/la-vask.png"};
+
+void DecodeLogo(benchmark::State& state) {
+  InitFrameworkModules();
+  String url = RegisterGameFile(u"intro/logo-tamo.jpg");
+  for (auto _ : state) benchmark::DoNotOptimize(LoadPixmap(url));
+}
+BENCHMARK(DecodeLogo)->Unit(benchmark::kMillisecond);
+
+void DecodeLevelFiles(benchmark::State& state) {
+  InitFrameworkModules();
+  for (auto _ : state)
+    for (auto name : kLevelFiles) benchmark::DoNotOptimize(LoadPixmap(RegisterGameFile(name)));
+}
+BENCHMARK(DecodeLevelFiles)->Unit(benchmark::kMillisecond);
+
+void LoadLevel(benchmark::State& state) {
+  InitFrameworkModules();
+  OpenCanvas(640, 480, 0, 60 | CANVAS_NO_SYNC);
+  for (auto _ : state) LoadLevelOne();
+  CloseCanvas();
+}
+BENCHMARK(LoadLevel)->Unit(benchmark::kMillisecond);
+
+void LevelFrame(benchmark::State& state) {
+  InitFrameworkModules();
+  OpenCanvas(640, 480, 0, 60 | CANVAS_NO_SYNC);
+  LoadLevelOne();
+  Layers() = MakeRef<TObjectList>();
+  CreateLevelLayers();
+  for (auto _ : state) {
+    DrawLevelFrame();
+    PresentFrame();
+    ClearScreen();
+  }
+  CloseCanvas();
+}
+BENCHMARK(LevelFrame)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
