@@ -22,8 +22,6 @@ Ref<TPicture> titlePicture;
 int32_t logoFrameCounter = 1;
 int32_t creditsX = 800;
 
-constexpr int32_t KEY_ESCAPE = 27;
-
 int32_t ShowLogoScene() {
   logoPicture = LoadPicture(RegisterGameFile(u"intro/logo-tamo.jpg"), -1);
   while (logoFrameCounter <= 100) {

@@ -35,8 +35,6 @@ Ref<TPicture> heroPicture;
 int32_t heroTick = 0;
 int32_t heroFrame = 0;
 
-constexpr int32_t KEY_ESCAPE = 27;
-
 int32_t LoadLevelOne() {
   static bool globeLoaded = false;
   String globeUrl = RegisterGameFile(u"intro/globeintro.png");

@@ -24,6 +24,16 @@ long long NowMs() {
   return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
+// In the child: runs the program or ends with status 127.
+[[noreturn]] void Exec(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
@@ -38,12 +48,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     dup2(errPipe[1], 2);
     for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
     if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    Exec(program, args);
   }
   close(inPipe[0]);
   close(outPipe[1]);
@@ -121,12 +126,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     dup2(out, 1);
     dup2(err, 2);
     for (const auto& entry : env) putenv(const_cast<char*>(entry.c_str()));
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    Exec(program, args);
   }
   close(out);
   close(err);
