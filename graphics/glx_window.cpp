@@ -140,6 +140,12 @@ void ExitCleanup() {
   if (p.current) CloseRecord(p.current, p.current == p.shared);
   RestoreDesktopMode();
   if (!p.display) return;
+  // Every other context too: GL keeps memory for contexts that are never
+  // destroyed even after the connection closes.
+  while (!p.live.empty()) {
+    GLContextRecord* record = p.live.back();
+    CloseRecord(record, record == p.shared);
+  }
   if (p.blankCursor) XFreeCursor(p.display, p.blankCursor);
   p.blankCursor = 0;
   if (p.visual) XFree(p.visual);
@@ -209,7 +215,10 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
   Window window = 0;
   bool fullScreen = depth != 0 && visible;
   if (fullScreen) {
-    if (p.fullScreen || !p.vidModeAvailable) return nullptr;
+    if (p.fullScreen || !p.vidModeAvailable) {
+      XFreeColormap(p.display, attributes.colormap);
+      return nullptr;
+    }
     FreeModeLines();
     if (!XF86VidModeGetAllModeLines(p.display, p.screen, &p.modeCount, &p.modeLines)) {
       p.modeLines = nullptr;
