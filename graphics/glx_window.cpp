@@ -285,8 +285,8 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
 }  // namespace
 
 Display* X11Display() { return P().display; }
-Window X11CurrentWindow() { return P().currentWindow; }
-Atom X11DeleteWindowAtom() { return P().deleteWindowAtom; }
+unsigned long X11CurrentWindow() { return P().currentWindow; }
+unsigned long X11DeleteWindowAtom() { return P().deleteWindowAtom; }
 
 int32_t ModeRefreshRate(int32_t dotClockKHz, int32_t hTotal, int32_t vTotal, uint32_t flags) {
   double total = static_cast<double>(hTotal) * static_cast<double>(vTotal);

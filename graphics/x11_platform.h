@@ -1,17 +1,17 @@
-// The X11 connection shared by the window layer and the event pump. Internal:
-// only platform sources include this header, so Xlib's macros stay out of the
-// public headers.
+// The X11 connection shared by the window layer and the event pump. Only
+// platform sources use it; the types are spelled without Xlib so that its
+// macros stay out of every header.
 #pragma once
 
-#include <X11/Xlib.h>
+struct _XDisplay;
 
 namespace kelpora {
 
-// The display connection; null before the first open and after exit.
-Display* X11Display();
-// The window that input, pointer and cursor calls address; 0 when none.
-Window X11CurrentWindow();
+// The display connection (Xlib's Display); null before the first open and after exit.
+_XDisplay* X11Display();
+// The window (an Xlib Window id) that input, pointer and cursor calls address; 0 when none.
+unsigned long X11CurrentWindow();
 // The WM_DELETE_WINDOW atom set on visible windows; 0 without a connection.
-Atom X11DeleteWindowAtom();
+unsigned long X11DeleteWindowAtom();
 
 }  // namespace kelpora
