@@ -17,7 +17,6 @@ namespace {
 
 constexpr int32_t kBuiltInGlyphs = 96;
 constexpr int32_t kBuiltInHeight = 16;
-constexpr int kBuiltInBytes = kBuiltInGlyphs * kBuiltInHeight;
 
 Ref<TImageFont>& BuiltInSlot() {
   static auto* font = new Ref<TImageFont>();
@@ -96,10 +95,11 @@ Ref<TImageFont> TImageFont::Load(const Ref<TObject>& source, int32_t size, int32
 }
 
 Ref<TImageFont> TImageFont::CreateBuiltIn() {
+  InitImageFontModule();  // registers the bitmap
   const uint8_t* bits = FindResourceData(u"kelpfont.bin");
-  if (!bits || FindResourceSize(u"kelpfont.bin") < kBuiltInBytes) {
-    RaiseError(u"Built-in font data is missing");
-  }
+  // A program that registered a shorter block under the name first must not
+  // make us read past it.
+  if (FindResourceSize(u"kelpfont.bin") < kBuiltInGlyphs * kBuiltInHeight) bits = kelpora_kelpfont;
   Ref<TImageFont> font = MakeFont(0, kBuiltInHeight, 32, kBuiltInGlyphs);
   Ref<TPixmap> sheet = MakePixmap(8 * kBuiltInGlyphs, kBuiltInHeight, PIXFMT_RGBA32, 4);
   for (int32_t row = 0; row < kBuiltInHeight; ++row) {
