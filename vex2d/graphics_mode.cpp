@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <chrono>
+
 #include "runtime/clock.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
@@ -53,6 +55,18 @@ void WaitUntil(int32_t due, int32_t wait) {
     nanosleep(&request, nullptr);
   }
   DelayMs(ClockDiff(due, ClockMs()));
+}
+
+// The due time of a frame lies a fraction of a millisecond past the clock
+// tick the wait ended on (1000 / 60 is not whole); spinning that fraction out
+// keeps every interval near 1000 / hertz instead of alternating whole
+// milliseconds around it.
+void SpinFraction(int64_t accum, int32_t hertz) {
+  int64_t fractionUs = accum % hertz * 1000 / hertz;
+  if (fractionUs <= 0) return;
+  auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(fractionUs);
+  while (std::chrono::steady_clock::now() < end) {
+  }
 }
 
 void SwapUnderlying(TVex2DGraphics& graphics) {
@@ -269,7 +283,10 @@ void PresentFrame() {
   if (m.softSync && graphicsHertz > 0) {
     int32_t now = ClockMs();
     int32_t wait = AdvancePacing(m.schedule, now, graphicsHertz);
-    if (wait > 0) WaitUntil(ClockAdd(now, wait), wait);
+    if (wait > 0) {
+      WaitUntil(ClockAdd(now, wait), wait);
+      SpinFraction(m.schedule.accum, graphicsHertz);
+    }
   }
   Ref<TVex2DGraphics> canvas = m.canvas;
   SwapUnderlying(*canvas);
