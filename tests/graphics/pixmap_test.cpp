@@ -36,19 +36,6 @@ TEST(PixmapMake, SizesBeyond32BitsOrNegativeRaise) {
   EXPECT_THROW(MakePixmap(0x7FFFFFFF, 1, PIXFMT_RGB24, 4), TRuntimeError);
 }
 
-TEST(PixmapFormats, TablesAndAlpha) {
-  EXPECT_EQ(formatBytesPerPixel[0], 0);
-  EXPECT_EQ(BytesPerPixel(PIXFMT_BGR24), 3);
-  EXPECT_EQ(BytesPerPixel(PIXFMT_RGBA32), 4);
-  EXPECT_EQ(BytesPerPixel(7), 0);
-  EXPECT_EQ(formatBitsPerPixel[PIXFMT_BGRA32], 32);
-  EXPECT_TRUE(FormatHasAlpha(PIXFMT_ALPHA8));
-  EXPECT_TRUE(FormatHasAlpha(PIXFMT_BGRA32));
-  EXPECT_FALSE(FormatHasAlpha(PIXFMT_GREY8));
-  EXPECT_FALSE(FormatHasAlpha(PIXFMT_RGB24));
-  EXPECT_FALSE(FormatHasAlpha(0));
-}
-
 TEST(PixmapConvertRow, ExpandsEveryFormatToRgba) {
   const uint8_t grey[] = {0x40};
   const uint8_t alpha[] = {0x33};
@@ -352,21 +339,6 @@ TEST(PixmapMask, CornerAveragesOnlyInsideAndDropsSourceAlpha) {
   EXPECT_EQ(masked->PixelAt(0, 0), 0x003C0000u);  // (90 + 31) / 2 = 60
   EXPECT_EQ(masked->PixelAt(1, 0), 0xFF5A0000u);  // alpha forced opaque
   EXPECT_EQ(masked->PixelAt(1, 1), 0x003C0000u);
-}
-
-TEST(PixmapWrappers, ForwardToThePixmap) {
-  Ref<TPixmap> p = MakePixmap(2, 3, PIXFMT_RGB24, 4);
-  EXPECT_EQ(PixmapWidth(p), 2);
-  EXPECT_EQ(PixmapHeight(p), 3);
-  EXPECT_EQ(PixmapPitch(p), 8);
-  EXPECT_EQ(PixmapFormat(p), PIXFMT_RGB24);
-  EXPECT_EQ(PixmapCapacity(p), 24);
-  WritePixel(p, 1, 2, 0xFF123456u);
-  EXPECT_EQ(ReadPixel(p, 1, 2), 0xFF123456u);
-  EXPECT_EQ(PixmapPixelPtr(p, 1, 2), PixmapPixels(p) + 2 * 8 + 3);
-  EXPECT_EQ(ReadPixel(ConvertPixmap(p, PIXFMT_GREY8), 1, 2), 0xFF343434u);
-  EXPECT_EQ(ReadPixel(CopyPixmap(p), 1, 2), 0xFF123456u);
-  EXPECT_THROW(PixmapWidth(Ref<TPixmap>()), TNullObjectError);
 }
 
 }  // namespace
