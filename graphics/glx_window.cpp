@@ -5,8 +5,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/xf86vmode.h>
+#include <time.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "graphics/x11_platform.h"
@@ -60,6 +62,14 @@ bool OpenDisplay() {
   TPlatform& p = P();
   if (p.display) return true;
   p.display = XOpenDisplay(nullptr);
+  // A busy server can turn a connection away for a moment (its queue of
+  // pending connections is short): try a few more times before giving up.
+  const char* name = std::getenv("DISPLAY");
+  for (int attempt = 0; !p.display && name && *name && attempt < 20; ++attempt) {
+    timespec pause{0, 25000000L};
+    nanosleep(&pause, nullptr);
+    p.display = XOpenDisplay(nullptr);
+  }
   if (!p.display) return false;
   p.screen = DefaultScreen(p.display);
   int major = 0, minor = 0;
