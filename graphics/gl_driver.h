@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "graphics/pixmap.h"
+#include "pixmap/pixmap.h"
 #include "vex2d/draw_state.h"
 
 namespace kelpora {

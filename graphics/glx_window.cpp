@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "graphics/x11_platform.h"
-#include "input/event_pump.h"
 #include "runtime/startup.h"
+#include "runtime/system_driver.h"
 
 namespace kelpora {
 
@@ -288,7 +288,7 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
     MakeBlankCursor(window);
     p.currentWindow = window;
   }
-  RunEventPump();
+  PumpInputSource();
   return record;
 }
 
@@ -327,7 +327,7 @@ void TGLGraphicsContext::MakeCurrent() {
 void TGLGraphicsContext::Present() {
   TPlatform& p = P();
   if (IsLive(record_) && p.display) glXSwapBuffers(p.display, record_->window);
-  RunEventPump();
+  PumpInputSource();
   p.selected = nullptr;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "graphics/x11_platform.h"
+#include "runtime/system_driver.h"
 
 namespace kelpora {
 
@@ -239,5 +240,23 @@ void WarpPointerTo(int32_t x, int32_t y) {
   XSync(display, False);
   RunEventPump();
 }
+
+namespace {
+
+class TXEventInput : public TInputSource {
+ public:
+  void PumpEvents() override { RunEventPump(); }
+  void WaitForInput() override { WaitForInputEvent(); }
+  int32_t NextChar() override { return TakeNextChar(); }
+  int32_t KeyHits(int32_t code) override { return TakeKeyHits(code); }
+  int32_t KeyIsDown(int32_t code) override { return KeyDownFlag(code); }
+  void ClearKeyState() override { ClearKeyTables(); }
+  int32_t MouseAxis(int32_t axis) override { return ReadMouseAxis(axis); }
+  void MovePointer(int32_t x, int32_t y) override { WarpPointerTo(x, y); }
+};
+
+}  // namespace
+
+void RegisterEventPump() { SetInputSource(MakeRef<TXEventInput>()); }
 
 }  // namespace kelpora

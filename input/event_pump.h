@@ -24,6 +24,9 @@ int32_t ReadMouseAxis(int32_t axis);
 // Warps the pointer inside the current window, then pumps.
 void WarpPointerTo(int32_t x, int32_t y);
 
+// Registers the X event pump as the system driver's input source.
+void RegisterEventPump();
+
 // Key code of a keysym: its low byte through the translation rules.
 int32_t TranslateKeysym(uint64_t keysym);
 // Code of a mouse button other than the wheel: 1 → 1, 2 → 4, 3 → 2; the result

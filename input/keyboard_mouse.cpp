@@ -1,5 +1,6 @@
 #include "input/keyboard_mouse.h"
 
+#include "input/event_pump.h"
 #include "runtime/system_driver.h"
 
 namespace kelpora {
@@ -9,7 +10,7 @@ namespace {
 int32_t automaticPolling = 1;
 
 TSystemDriver& System() {
-  if (!SystemDriver()) InitSystemModule();
+  InitInputModule();
   return *SystemDriver();
 }
 
@@ -115,6 +116,7 @@ void InitInputModule() {
   if (initialised) return;
   initialised = true;
   InitSystemModule();
+  RegisterEventPump();
 }
 
 }  // namespace kelpora

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "input/event_pump.h"
 #include "runtime/clock.h"
 #include "runtime/errors.h"
 #include "runtime/text.h"
@@ -59,15 +58,45 @@ void TLinuxSystemDriver::DelayMs(int32_t ms) {
   }
 }
 
-// Input slots: the X event pump's state (zero until a display connection exists).
-void TLinuxSystemDriver::PumpEvents() { RunEventPump(); }
-void TLinuxSystemDriver::WaitForInput() { WaitForInputEvent(); }
-int32_t TLinuxSystemDriver::NextChar() { return TakeNextChar(); }
-int32_t TLinuxSystemDriver::KeyHits(int32_t code) { return TakeKeyHits(code); }
-int32_t TLinuxSystemDriver::KeyIsDown(int32_t code) { return KeyDownFlag(code); }
-void TLinuxSystemDriver::ClearKeyState() { ClearKeyTables(); }
-int32_t TLinuxSystemDriver::MouseAxis(int32_t axis) { return ReadMouseAxis(axis); }
-void TLinuxSystemDriver::MovePointer(int32_t x, int32_t y) { WarpPointerTo(x, y); }
+// Input slots: the registered input source, zero when there is none.
+void TLinuxSystemDriver::PumpEvents() { PumpInputSource(); }
+void TLinuxSystemDriver::WaitForInput() {
+  if (auto& source = InputSource()) source->WaitForInput();
+}
+int32_t TLinuxSystemDriver::NextChar() {
+  auto& source = InputSource();
+  return source ? source->NextChar() : 0;
+}
+int32_t TLinuxSystemDriver::KeyHits(int32_t code) {
+  auto& source = InputSource();
+  return source ? source->KeyHits(code) : 0;
+}
+int32_t TLinuxSystemDriver::KeyIsDown(int32_t code) {
+  auto& source = InputSource();
+  return source ? source->KeyIsDown(code) : 0;
+}
+void TLinuxSystemDriver::ClearKeyState() {
+  if (auto& source = InputSource()) source->ClearKeyState();
+}
+int32_t TLinuxSystemDriver::MouseAxis(int32_t axis) {
+  auto& source = InputSource();
+  return source ? source->MouseAxis(axis) : 0;
+}
+void TLinuxSystemDriver::MovePointer(int32_t x, int32_t y) {
+  if (auto& source = InputSource()) source->MovePointer(x, y);
+}
+
+Ref<TInputSource>& InputSource() {
+  // Never destroyed, like the driver: exit hooks may still pump.
+  static auto* source = new Ref<TInputSource>();
+  return *source;
+}
+
+void SetInputSource(const Ref<TInputSource>& source) { InputSource() = source; }
+
+void PumpInputSource() {
+  if (auto& source = InputSource()) source->PumpEvents();
+}
 
 Ref<TSystemDriver>& SystemDriver() {
   // Never destroyed: exit hooks may still read the clock during process exit.

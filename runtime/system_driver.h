@@ -30,8 +30,24 @@ class TSystemDriver : public TObject {
   virtual String ConsoleRequestDir();
 };
 
+// The input side of the platform: the event queue and the key and pointer
+// state it fills. The input module registers one with SetInputSource; the
+// system driver and the window layer reach it only through this interface.
+class TInputSource : public TObject {
+ public:
+  virtual void PumpEvents() = 0;
+  virtual void WaitForInput() = 0;
+  virtual int32_t NextChar() = 0;
+  virtual int32_t KeyHits(int32_t code) = 0;
+  virtual int32_t KeyIsDown(int32_t code) = 0;
+  virtual void ClearKeyState() = 0;
+  virtual int32_t MouseAxis(int32_t axis) = 0;
+  virtual void MovePointer(int32_t x, int32_t y) = 0;
+};
+
 // The driver of this platform: the wall clock, a busy-wait delay, and input
-// from the X event pump (with no display connection every query reads zero).
+// from the registered input source (with none every query reads zero and
+// pumping does nothing).
 class TLinuxSystemDriver : public TSystemDriver {
  public:
   void PumpEvents() override;
@@ -50,6 +66,13 @@ class TLinuxSystemDriver : public TSystemDriver {
 Ref<TSystemDriver>& SystemDriver();
 // Creates the TLinuxSystemDriver once.
 void InitSystemModule();
+
+// The input source the system driver forwards to; empty until one registers.
+Ref<TInputSource>& InputSource();
+void SetInputSource(const Ref<TInputSource>& source);
+// Runs the registered source's pump, if any: the window layer calls it after
+// creating a window and after every buffer swap.
+void PumpInputSource();
 
 // Console services.
 void ConsoleWrite(const String& text);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "graphics/pixmap.h"
+#include "pixmap/pixmap.h"
 
 namespace kelpora {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "graphics/pixmap.h"
+#include "pixmap/pixmap.h"
 #include "runtime/array.h"
 #include "runtime/object.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 #include "runtime/text.h"
 
 namespace kelpora {

@@ -7,7 +7,7 @@
 #include "game/level_scene.h"
 #include "game/parallax_layer.h"
 #include "game/run_game.h"
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 #include "vex2d/draw_state.h"
 #include "vex2d/graphics_mode.h"
 
@@ -17,10 +17,10 @@ using namespace kelpora::game;
 namespace {
 
 const char16_t* const kLevelFiles[] = {
-    u"DATAS/herbe0.png",   u"DATAS/herbe1.png",  u"DATAS/herbe2.png",   u"DATAS/herbe3.png",
-    u"DATAS/herbe4.png",   u"DATAS/nuages0.png", u"DATAS/nuages1.png",  u"DATAS/nuages2.png",
-    u"DATAS/nuages3.png",  u"DATAS/nuages4.png", u"DATAS/barriere.png", u"DATAS/montagnes.png",
-    u"DATAS/fond.jpg",     u"DATAS/lune.png",    u"DATAS/la-vask.png"};
+    u"DATAS/herbe0.png",  u"DATAS/herbe1.png",  u"DATAS/herbe2.png",   u"DATAS/herbe3.png",
+    u"DATAS/herbe4.png",  u"DATAS/nuages0.png", u"DATAS/nuages1.png",  u"DATAS/nuages2.png",
+    u"DATAS/nuages3.png", u"DATAS/nuages4.png", u"DATAS/barriere.png", u"DATAS/montagnes.png",
+    u"DATAS/fond.jpg",    u"DATAS/lune.png",    u"DATAS/la-vask.png"};
 
 void DecodeLogo(benchmark::State& state) {
   InitFrameworkModules();

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "graphics/gl_driver.h"
-#include "graphics/pixmap.h"
+#include "pixmap/pixmap.h"
 #include "vex2d/draw_state.h"
 #include "vex2d/graphics_mode.h"
 #include "vex2d/picture.h"

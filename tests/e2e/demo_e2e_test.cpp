@@ -10,9 +10,9 @@
 #include <iterator>
 #include <thread>
 
-#include "graphics/loaders/pixmap_loader.h"
-#include "graphics/loaders/jpeg_loader.h"
-#include "graphics/loaders/png_loader.h"
+#include "pixmap/loaders/jpeg_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
+#include "pixmap/loaders/png_loader.h"
 #include "process.h"
 #include "runtime/text.h"
 #include "stream/stream.h"
@@ -50,7 +50,8 @@ double Difference(const Shot& shot, const Ref<TPixmap>& picture, int left, int t
       if ((colour >> 24) != 0xFF) continue;
       const uint8_t* screen = shot.At(left + x, top + y);
       sum += std::abs(int(screen[0]) - int((colour >> 16) & 0xFF)) +
-             std::abs(int(screen[1]) - int((colour >> 8) & 0xFF)) + std::abs(int(screen[2]) - int(colour & 0xFF));
+             std::abs(int(screen[1]) - int((colour >> 8) & 0xFF)) +
+             std::abs(int(screen[2]) - int(colour & 0xFF));
       count += 3;
     }
   return count ? sum / count : 255;
@@ -100,7 +101,8 @@ int ShiftLeft(const Shot& before, const Shot& after, int top, int bottom, int fr
     double sum = 0;
     for (int y = top; y < bottom; ++y)
       for (int x = fromX; x + shift < toX; ++x)
-        for (int c = 0; c < 3; ++c) sum += std::abs(int(after.At(x, y)[c]) - int(before.At(x + shift, y)[c]));
+        for (int c = 0; c < 3; ++c)
+          sum += std::abs(int(after.At(x, y)[c]) - int(before.At(x + shift, y)[c]));
     sum /= (toX - fromX - shift);
     if (sum < bestDifference) {
       bestDifference = sum;
@@ -129,7 +131,8 @@ class DemoTest : public ::testing::Test {
   bool IsTitle(const Shot& shot) { return Difference(shot, title, 0, 0, 0, 440) < 3.0; }
   bool IsLoading(const Shot& shot) { return ShowsText(shot, "LEVEL 1", 290, 20); }
   bool IsLevel(const Shot& shot) {
-    return ShowsText(shot, "TOUCHE ESCAPE POUR QUITTER", 10, 450) && ShowsText(shot, "V 0.1C", 10, 30);
+    return ShowsText(shot, "TOUCHE ESCAPE POUR QUITTER", 10, 450) &&
+           ShowsText(shot, "V 0.1C", 10, 30);
   }
 
   // The hero's animation frame on screen, -1 when none matches.
@@ -164,7 +167,8 @@ class DemoTest : public ::testing::Test {
   }
 
   void Save(const Shot& shot, const char* name) {
-    if (const char* dir = std::getenv("KELPORA_SCREENSHOT_DIR")) shot.SavePpm(std::string(dir) + "/" + name + ".ppm");
+    if (const char* dir = std::getenv("KELPORA_SCREENSHOT_DIR"))
+      shot.SavePpm(std::string(dir) + "/" + name + ".ppm");
   }
 
   XSession x;
@@ -183,12 +187,15 @@ TEST_F(DemoTest, EscapeDuringTheLogoEndsTheTitleAtOnceAndEscapeInTheLevelQuits) 
   bool sawTitle = false;
   Clock::time_point loadingSeen{};
   double loadingMs = 0;
-  Shot level = WaitFor([&](const Shot& s) { return IsLevel(s); }, 30000, [&](const Shot& s) {
-    sawTitle = sawTitle || IsTitle(s);
-    if (IsLoading(s) && loadingSeen == Clock::time_point{}) loadingSeen = Clock::now();
-  });
+  Shot level = WaitFor([&](const Shot& s) { return IsLevel(s); }, 30000,
+                       [&](const Shot& s) {
+                         sawTitle = sawTitle || IsTitle(s);
+                         if (IsLoading(s) && loadingSeen == Clock::time_point{})
+                           loadingSeen = Clock::now();
+                       });
   if (loadingSeen != Clock::time_point{}) loadingMs = MsSince(loadingSeen);
-  EXPECT_FALSE(sawTitle) << "the Escape hit of the logo scene ends the title before its first frame";
+  EXPECT_FALSE(sawTitle)
+      << "the Escape hit of the logo scene ends the title before its first frame";
   std::printf("[ figures ] loading screen seen for about %.0f ms\n", loadingMs);
 
   // The moon stands behind the clouds: part of it still shows at (534, 60).
@@ -226,7 +233,8 @@ TEST_F(DemoTest, EscapeDuringTheLogoEndsTheTitleAtOnceAndEscapeInTheLevelQuits) 
 
   std::ifstream status("/proc/" + std::to_string(demo->pid()) + "/status");
   for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) std::printf("[ figures ] peak resident memory %s\n", line.c_str() + 6);
+    if (line.rfind("VmHWM:", 0) == 0)
+      std::printf("[ figures ] peak resident memory %s\n", line.c_str() + 6);
 
   x.TapKey(XK_Escape);
   ProcessResult result = demo->Wait(10000);
@@ -238,12 +246,15 @@ TEST_F(DemoTest, EscapeDuringTheLogoEndsTheTitleAtOnceAndEscapeInTheLevelQuits) 
 TEST_F(DemoTest, TitleScrollsTheCreditsLeftAndClosingTheWindowEndsTheDemo) {
   Save(WaitFor([&](const Shot& s) { return IsLogo(s); }, 30000), "1-logo");
   // The credits enter from the right after about 81 frames.
-  Shot title = WaitFor([&](const Shot& s) {
-    if (!IsTitle(s)) return false;
-    for (int x0 = 0; x0 < 640; ++x0)
-      if (s.At(x0, 450)[0] == 255 && s.At(x0, 450)[1] == 255 && s.At(x0, 450)[2] == 255) return true;
-    return false;
-  }, 30000);
+  Shot title = WaitFor(
+      [&](const Shot& s) {
+        if (!IsTitle(s)) return false;
+        for (int x0 = 0; x0 < 640; ++x0)
+          if (s.At(x0, 450)[0] == 255 && s.At(x0, 450)[1] == 255 && s.At(x0, 450)[2] == 255)
+            return true;
+        return false;
+      },
+      30000);
   SleepMs(300);
   Shot moved = Screen();
   Save(moved, "2-title");
@@ -253,12 +264,13 @@ TEST_F(DemoTest, TitleScrollsTheCreditsLeftAndClosingTheWindowEndsTheDemo) {
 
   x.TapKey(XK_Escape);
   bool saved = false;
-  WaitFor([&](const Shot& s) { return IsLevel(s); }, 30000, [&](const Shot& s) {
-    if (!saved && IsLoading(s)) {
-      Save(s, "3-loading");
-      saved = true;
-    }
-  });
+  WaitFor([&](const Shot& s) { return IsLevel(s); }, 30000,
+          [&](const Shot& s) {
+            if (!saved && IsLoading(s)) {
+              Save(s, "3-loading");
+              saved = true;
+            }
+          });
   ASSERT_TRUE(x.SendCloseRequest());
   ProcessResult result = demo->Wait(10000);
   EXPECT_TRUE(result.exited);

@@ -2,10 +2,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "graphics/loaders/bmp_loader.h"
-#include "graphics/loaders/jpeg_loader.h"
-#include "graphics/loaders/png_loader.h"
-#include "graphics/loaders/tga_loader.h"
+#include "pixmap/loaders/bmp_loader.h"
+#include "pixmap/loaders/jpeg_loader.h"
+#include "pixmap/loaders/png_loader.h"
+#include "pixmap/loaders/tga_loader.h"
 #include "stream/incbin.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "graphics/pixmap.h"
+#include "pixmap/pixmap.h"
 #include "runtime/errors.h"
 #include "vex2d/draw_state.h"
 #include "vex2d/graphics_mode.h"

@@ -12,6 +12,7 @@
 
 #include "graphics/gl_driver.h"
 #include "graphics/glx_window.h"
+#include "input/keyboard_mouse.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
 #include "vex2d/graphics_mode.h"
@@ -59,6 +60,7 @@ void SendCloseRequest(uint64_t window) {
 
 void Main() {
   InitGLDriverModule();
+  InitInputModule();  // the pump that sees the close request
   AddExitHook(OnExit);
   if (command == "list") {
     for (int32_t i = 0; i < CountDisplayModes(); ++i) {

@@ -11,8 +11,8 @@
 
 #include "graphics/gl_driver.h"
 #include "graphics/glx_window.h"
-#include "graphics/pixmap.h"
 #include "graphics/x11_platform.h"
+#include "pixmap/pixmap.h"
 #include "process.h"
 #include "runtime/clock.h"
 #include "runtime/errors.h"

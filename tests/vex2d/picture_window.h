@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "graphics/gl_driver.h"
-#include "graphics/loaders/pixmap_loader.h"
-#include "graphics/pixmap.h"
+#include "pixmap/loaders/pixmap_loader.h"
+#include "pixmap/pixmap.h"
 #include "vex2d/draw_state.h"
 #include "vex2d/graphics_mode.h"
 #include "vex2d/image_font.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 #include "process.h"
 #include "runtime/text.h"
 

@@ -1,4 +1,4 @@
-#include "graphics/loaders/tga_loader.h"
+#include "pixmap/loaders/tga_loader.h"
 
 #include <algorithm>
 #include <cstring>

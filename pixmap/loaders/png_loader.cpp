@@ -1,4 +1,4 @@
-#include "graphics/loaders/png_loader.h"
+#include "pixmap/loaders/png_loader.h"
 
 #include <png.h>
 

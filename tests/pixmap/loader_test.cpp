@@ -12,10 +12,10 @@
 #include <cstring>
 #include <vector>
 
-#include "graphics/loaders/bmp_loader.h"
-#include "graphics/loaders/jpeg_loader.h"
-#include "graphics/loaders/png_loader.h"
-#include "graphics/loaders/tga_loader.h"
+#include "pixmap/loaders/bmp_loader.h"
+#include "pixmap/loaders/jpeg_loader.h"
+#include "pixmap/loaders/png_loader.h"
+#include "pixmap/loaders/tga_loader.h"
 #include "runtime/errors.h"
 #include "stream/incbin.h"
 #include "stream/stream.h"

@@ -1,7 +1,7 @@
 // Windows bitmaps: uncompressed 1, 4, 8 and 24 bits with the 40-byte header.
 #pragma once
 
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 
 namespace kelpora {
 

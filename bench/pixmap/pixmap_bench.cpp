@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 #include "stream/incbin.h"
 
 namespace kelpora {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "graphics/pixmap.h"
+#include "pixmap/pixmap.h"
 #include "runtime/object.h"
 
 namespace kelpora {

@@ -1,4 +1,4 @@
-#include "graphics/pixmap.h"
+#include "pixmap/pixmap.h"
 
 #include <bit>
 #include <cmath>

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <vector>
 
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 #include "runtime/text.h"
 #include "stream/incbin.h"
 

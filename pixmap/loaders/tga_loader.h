@@ -1,7 +1,7 @@
 // Targa pictures: uncompressed (type 2) and run-length (type 10) true colour.
 #pragma once
 
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 
 namespace kelpora {
 

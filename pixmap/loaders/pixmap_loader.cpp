@@ -1,9 +1,9 @@
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 
-#include "graphics/loaders/bmp_loader.h"
-#include "graphics/loaders/jpeg_loader.h"
-#include "graphics/loaders/png_loader.h"
-#include "graphics/loaders/tga_loader.h"
+#include "pixmap/loaders/bmp_loader.h"
+#include "pixmap/loaders/jpeg_loader.h"
+#include "pixmap/loaders/png_loader.h"
+#include "pixmap/loaders/tga_loader.h"
 #include "stream/stream.h"
 
 namespace kelpora {

@@ -1,7 +1,7 @@
 // PNG pictures through libpng.
 #pragma once
 
-#include "graphics/loaders/pixmap_loader.h"
+#include "pixmap/loaders/pixmap_loader.h"
 
 namespace kelpora {
 

@@ -1,4 +1,4 @@
-#include "graphics/loaders/bmp_loader.h"
+#include "pixmap/loaders/bmp_loader.h"
 
 #include <cstring>
 #include <vector>

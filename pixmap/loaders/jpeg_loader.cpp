@@ -1,4 +1,4 @@
-#include "graphics/loaders/jpeg_loader.h"
+#include "pixmap/loaders/jpeg_loader.h"
 
 // jpeglib.h needs FILE and size_t first, and jerror.h needs jpeglib.h.
 // clang-format off
