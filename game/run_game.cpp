@@ -15,6 +15,7 @@
 #include "runtime/errors.h"
 #include "runtime/system_driver.h"
 #include "stream/incbin.h"
+#include "stream/socket.h"
 #include "stream/stream.h"
 #include "vex2d/graphics_mode.h"
 #include "vex2d/image_font.h"
@@ -41,6 +42,7 @@ void InitFrameworkModules() {
   InitSystemModule();
   InitInputModule();
   InitStreamModule();
+  InitNetworkModule();
   InitIncbinModule();
   InitOutlineFontModule();
   InitGLGraphicsModule();
