@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -73,8 +75,11 @@ inline std::string RecvAll(int fd, size_t limit = SIZE_MAX) {
 // thread of its own, then closes it.
 class OneShotServer {
  public:
-  explicit OneShotServer(std::function<void(int fd)> serve) {
-    listener_ = RawBound(SOCK_STREAM);
+  // `port` 0 lets the system choose; a fixed port that cannot be bound
+  // leaves the server with port() 0 and no thread.
+  explicit OneShotServer(std::function<void(int fd)> serve, int port = 0) {
+    listener_ = port ? BindFixed(port) : RawBound(SOCK_STREAM);
+    if (listener_ < 0) return;
     listen(listener_, 4);
     port_ = BoundPort(listener_);
     thread_ = std::thread([this, serve = std::move(serve)] {
@@ -85,6 +90,7 @@ class OneShotServer {
     });
   }
   ~OneShotServer() {
+    if (listener_ < 0) return;
     shutdown(listener_, SHUT_RDWR);  // frees an accept that never got a client
     thread_.join();
     close(listener_);
@@ -92,6 +98,16 @@ class OneShotServer {
   int port() const { return port_; }
 
  private:
+  static int BindFixed(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address = Loopback(port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    close(fd);
+    return -1;
+  }
+
   int listener_ = -1;
   int port_ = 0;
   std::thread thread_;

@@ -205,18 +205,11 @@ TEST(SocketStreamTest, TcpUrlWithoutAValidPortGivesNone) {
 
 TEST(SocketStreamTest, TcpUrlWithoutAPortGoesToPort80) {
   InitNetworkModule();
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = Loopback(80);
-  int yes = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(listener);
-    GTEST_SKIP() << "port 80 is taken or needs privileges here";
-  }
-  listen(listener, 1);
-  Ref<TDataStream> stream = OpenForReading(u"tcp::127.0.0.1");
-  EXPECT_TRUE(stream);
-  close(listener);
+  OneShotServer peer([](int fd) { SendAll(fd, "on 80\n"); }, 80);
+  if (!peer.port()) GTEST_SKIP() << "port 80 is taken or needs privileges here";
+  Ref<TDataStream> stream = OpenForReading(u"tcp::localhost");
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream->ReadTextLine(), u"on 80");
 }
 
 }  // namespace
