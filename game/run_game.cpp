@@ -17,6 +17,7 @@
 #include "stream/incbin.h"
 #include "stream/socket.h"
 #include "stream/stream.h"
+#include "stream/text_stream.h"
 #include "vex2d/graphics_mode.h"
 #include "vex2d/image_font.h"
 #include "vex2d/outline_font.h"
@@ -42,6 +43,7 @@ void InitFrameworkModules() {
   InitSystemModule();
   InitInputModule();
   InitStreamModule();
+  InitTextStreamModule();
   InitNetworkModule();
   InitIncbinModule();
   InitOutlineFontModule();
