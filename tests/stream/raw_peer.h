@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -91,7 +92,10 @@ class OneShotServer {
   }
   ~OneShotServer() {
     if (listener_ < 0) return;
-    shutdown(listener_, SHUT_RDWR);  // frees an accept that never got a client
+    // A client still waiting in the backlog gets served; otherwise the
+    // accept that never got one is freed.
+    pollfd waiting{listener_, POLLIN, 0};
+    if (poll(&waiting, 1, 0) != 1) shutdown(listener_, SHUT_RDWR);
     thread_.join();
     close(listener_);
   }
