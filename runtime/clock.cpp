@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -9,10 +10,18 @@
 
 namespace kelpora {
 
+namespace {
+std::atomic<ClockSource> installedSource{nullptr};
+}  // namespace
+
+ClockSource SetClockSource(ClockSource source) noexcept { return installedSource.exchange(source); }
+
 int32_t ReadWallClockMs() noexcept {
+  if (ClockSource source = installedSource.load(std::memory_order_relaxed)) return source();
   timeval now;
   gettimeofday(&now, nullptr);
-  uint32_t ms = static_cast<uint32_t>(now.tv_sec) * 1000u + static_cast<uint32_t>(now.tv_usec / 1000);
+  uint32_t ms =
+      static_cast<uint32_t>(now.tv_sec) * 1000u + static_cast<uint32_t>(now.tv_usec / 1000);
   return static_cast<int32_t>(ms);
 }
 
@@ -38,8 +47,9 @@ int32_t WaitTick(const Ref<TTickTimer>& timer) {
     DelayMs(ClockDiff(ClockAdd(timer->nextTickMs, period), now));
     ticks = 1;
   }
-  timer->nextTickMs = ClockAdd(timer->nextTickMs, static_cast<int32_t>(static_cast<uint32_t>(ticks) *
-                                                                      static_cast<uint32_t>(period)));
+  timer->nextTickMs =
+      ClockAdd(timer->nextTickMs,
+               static_cast<int32_t>(static_cast<uint32_t>(ticks) * static_cast<uint32_t>(period)));
   return ticks;
 }
 

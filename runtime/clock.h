@@ -22,8 +22,16 @@ constexpr int32_t ClockAdd(int32_t reading, int32_t ms) noexcept {
   return static_cast<int32_t>(static_cast<uint32_t>(reading) + static_cast<uint32_t>(ms));
 }
 
-// The wall clock as seconds × 1000 + microseconds / 1000, wrapped to 32 bits.
+// The wall clock as seconds × 1000 + microseconds / 1000, wrapped to 32 bits;
+// while a clock source is installed, that source's reading instead. The
+// system driver's ClockMs and DelayMs read the clock only through this.
 int32_t ReadWallClockMs() noexcept;
+
+// A source of clock readings in place of the wall clock, so that tests can set
+// the clock anywhere in its cycle (across the wrap, negative readings). nullptr
+// brings the wall clock back. Returns the source installed before.
+using ClockSource = int32_t (*)();
+ClockSource SetClockSource(ClockSource source) noexcept;
 
 // The front functions go through the system driver (runtime/system_driver.h).
 int32_t ClockMs();

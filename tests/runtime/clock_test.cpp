@@ -1,14 +1,17 @@
 // The clock, the busy wait and the tick timer, against the real clock.
+#include "runtime/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <climits>
 
-#include "runtime/clock.h"
 #include "runtime/errors.h"
 #include "runtime/system_driver.h"
+#include "settable_clock.h"
 
 using namespace kelpora;
+using kelpora::testing::SettableClock;
 
 namespace {
 
@@ -16,7 +19,8 @@ class Clock : public ::testing::Test {
  protected:
   void SetUp() override { InitSystemModule(); }
   static double ElapsedMs(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+        .count();
   }
 };
 
@@ -75,10 +79,47 @@ TEST_F(Clock, EarlyTickWaitsForTheNextOne) {
 }
 
 TEST_F(Clock, TickTimerAheadOfTheClockStillReportsOneTick) {
-  auto timer = CreateTickTimer(100);  // 10 ms
+  auto timer = CreateTickTimer(100);            // 10 ms
   timer->nextTickMs = ClockAdd(ClockMs(), 25);  // more than a period ahead
   EXPECT_EQ(WaitTick(timer), 1);
   EXPECT_GE(ClockDiff(ClockMs(), timer->nextTickMs), 0);
+}
+
+// Clock origins that put the wrap from the largest reading to the smallest,
+// or the step from negative readings to positive ones, inside the waits below.
+const int32_t clockOrigins[] = {0, -10, -380, INT32_MIN, INT32_MAX, INT32_MAX - 5, INT32_MAX - 370};
+
+TEST_F(Clock, DelayOnASetClockAcrossTheWrapAndNegativeReadings) {
+  for (int32_t origin : clockOrigins) {
+    SCOPED_TRACE(origin);
+    SettableClock clock(origin, 1);  // each reading moves the clock on by 1 ms
+    EXPECT_EQ(ClockMs(), origin);
+    DelayMs(20);  // readings origin+1 (its start) to origin+21 (20 ms later)
+    EXPECT_EQ(ClockDiff(clock.now, origin), 22);
+    DelayMs(0);  // a start and one further reading each
+    DelayMs(-5);
+    DelayMs(INT_MIN);
+    EXPECT_EQ(ClockDiff(clock.now, origin), 28);
+  }
+}
+
+TEST_F(Clock, TickTimerOnASetClockAcrossTheWrapAndNegativeReadings) {
+  for (int32_t origin : clockOrigins) {
+    SCOPED_TRACE(origin);
+    SettableClock clock(origin);
+    auto timer = CreateTickTimer(10);  // 100 ms
+    EXPECT_EQ(timer->nextTickMs, origin);
+    clock.Advance(350);  // late by 3.5 periods: no wait
+    EXPECT_EQ(WaitTick(timer), 3);
+    EXPECT_EQ(timer->nextTickMs, ClockAdd(origin, 300));
+    EXPECT_EQ(clock.now, ClockAdd(origin, 350));
+    SettableClock::step = 1;  // early by 50 ms: waits for the tick at +400
+    EXPECT_EQ(WaitTick(timer), 1);
+    EXPECT_EQ(timer->nextTickMs, ClockAdd(origin, 400));
+    int32_t past = ClockDiff(clock.now, ClockAdd(origin, 400));
+    EXPECT_GE(past, 0);
+    EXPECT_LE(past, 3);
+  }
 }
 
 TEST(SystemDriver, AbstractSlotsRaiseAndTheLinuxDriverAnswers) {
