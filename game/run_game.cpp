@@ -1,5 +1,7 @@
 #include "game/run_game.h"
 
+#include "audio/loaders/ogg_loader.h"
+#include "audio/loaders/wav_loader.h"
 #include "game/frame_timing.h"
 #include "game/intro_scenes.h"
 #include "game/level_scene.h"
@@ -38,6 +40,7 @@ uint32_t startFlags = 0;
 void InitFrameworkModules() {
   // Loaders are asked newest first: registering BMP, JPEG, Targa, then PNG
   // makes the chain ask PNG, Targa, JPEG, BMP.
+  // Likewise Ogg before WAV: the WAV loader is asked first.
   InitErrorModule();
   InitBmpLoader();
   InitSystemModule();
@@ -46,7 +49,10 @@ void InitFrameworkModules() {
   InitTextStreamModule();
   InitNetworkModule();
   InitIncbinModule();
+  InitSampleModule();
+  InitOggLoader();
   InitOutlineFontModule();
+  InitWavLoader();
   InitGLGraphicsModule();
   InitJpegLoader();
   InitVex2DModule();

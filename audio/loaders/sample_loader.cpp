@@ -1,0 +1,58 @@
+#include "audio/loaders/sample_loader.h"
+
+#include "stream/stream.h"
+
+namespace kelpora {
+
+namespace {
+
+TSampleLoader* loaderHead = nullptr;
+
+Ref<TSampleData> LoadFromOpenStream(const Ref<TDataStream>& stream) {
+  if (!stream) return {};
+  const int start = stream->Pos();
+  if (start == -1) RaiseError(u"Stream is not seekable");
+  Ref<TSampleData> sample;
+  for (Ref<TSampleLoader> loader = FirstSampleLoader(); loader && !sample; loader = loader->next) {
+    stream->Seek(start);
+    try {
+      sample = loader->LoadSample(stream);
+    } catch (const TStreamError&) {
+      sample = nullptr;
+    }
+  }
+  stream->Close();
+  return sample;
+}
+
+}  // namespace
+
+TSampleLoader::TSampleLoader() {
+  next = Ref<TSampleLoader>(loaderHead);
+  // The list holds every loader for the life of the process.
+  Retain();
+  loaderHead = this;
+}
+
+Ref<TSampleLoader> FirstSampleLoader() { return Ref<TSampleLoader>(loaderHead); }
+
+Ref<TSampleData> LoadSample(const Ref<TObject>& source) {
+  return LoadFromOpenStream(OpenForReading(source));
+}
+
+Ref<TSampleData> LoadSample(std::u16string_view url) {
+  return LoadFromOpenStream(OpenForReading(url));
+}
+
+int ReadAvailable(TDataStream& stream, void* buf, int count) {
+  auto* at = static_cast<uint8_t*>(buf);
+  int got = 0;
+  while (got < count && !stream.Eof()) {
+    const int n = stream.Read(at + got, count - got);
+    if (n <= 0) throw TStreamReadError();
+    got += n < count - got ? n : count - got;
+  }
+  return got;
+}
+
+}  // namespace kelpora
