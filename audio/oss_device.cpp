@@ -1,0 +1,113 @@
+#include "audio/oss_device.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/soundcard.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace kelpora {
+
+linuxaudio::linuxaudio(std::string path) : path(std::move(path)) {}
+
+int linuxaudio::open() {
+  if (engine) return 0;
+  // Set before the thread starts, so that a close coming before the thread
+  // reached its loop still stops it.
+  running_ = 1;
+  engine = new mixer(2048);
+  engine->outputRate = MIX_OUTPUT_RATE;
+  engine->outputChannels = 2;
+  buffer_.assign(BUFFER_LENGTH / sizeof(int16_t), 0);
+  finished_ = false;
+  holders_ = 2;
+  threadResult_ = pthread_create(&thread_, nullptr, run, this);
+  if (threadResult_ == 0) {
+    pthread_detach(thread_);
+  } else {
+    holders_ = 1;
+    finished_ = true;
+  }
+  return 0;
+}
+
+int linuxaudio::close() {
+  running_ = 0;
+  if (!deviceopen()) return 0;
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + seconds(5);
+  while (!finished_ && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(5));
+  return 0;
+}
+
+void linuxaudio::letgo() {
+  if (holders_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+}
+
+void linuxaudio::dispose() { letgo(); }
+
+int64_t linuxaudio::threadcpu() const {
+  clockid_t clock;
+  timespec ts;
+  if (finished_ || pthread_getcpuclockid(thread_, &clock) != 0 || clock_gettime(clock, &ts) != 0)
+    return -1;
+  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+void* linuxaudio::run(void* self) {
+  static_cast<linuxaudio*>(self)->output();
+  return nullptr;
+}
+
+void linuxaudio::output() {
+  // A reader that went away makes the write fail instead of killing the process.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+
+  int policy;
+  sched_param param;
+  if (pthread_getschedparam(pthread_self(), &policy, &param) == 0) {
+    param.sched_priority += 1;
+    pthread_setschedparam(pthread_self(), policy, &param);
+  }
+
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  if (fd < 0) {
+    std::fputs("linuxaudio failed\n", stdout);
+    std::fflush(stdout);
+  } else {
+    descriptor_ = fd;
+    // Results ignored: a FIFO or a file takes none of them.
+    int fragment = 0x0003000C, format = AFMT_S16_LE, channels = 2, speed = MIX_OUTPUT_RATE;
+    ioctl(fd, SNDCTL_DSP_SETFRAGMENT, &fragment);
+    ioctl(fd, SNDCTL_DSP_SETFMT, &format);
+    ioctl(fd, SNDCTL_DSP_CHANNELS, &channels);
+    ioctl(fd, SNDCTL_DSP_SPEED, &speed);
+    while (running_) {
+      engine->mix(buffer_.data(), engine->count);
+      if constexpr (std::endian::native == std::endian::big) {
+        for (int16_t& s : buffer_)
+          s = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(s)));
+      }
+      // A short write is not retried; a failing one ends the thread rather
+      // than spinning on a device that is gone.
+      if (write(fd, buffer_.data(), BUFFER_LENGTH) < 0 && errno != EINTR && errno != EAGAIN) break;
+    }
+    ::close(fd);
+    descriptor_ = -1;
+  }
+  finished_ = true;
+  letgo();
+}
+
+}  // namespace kelpora
