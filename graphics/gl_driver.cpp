@@ -135,7 +135,10 @@ int32_t TexturePowerOfTwo(int32_t size) {
 }
 
 TGLImageFrame::~TGLImageFrame() {
-  if (texture && generation == graphicsGeneration) glDeleteTextures(1, &texture);
+  if (!texture || !GLMakeTextureContextCurrent(sharedContext)) return;
+  glDeleteTextures(1, &texture);
+  // GL hands the name out again; the cache must not take it for bound then.
+  if (S().boundTexture == texture) S().boundTexture = 0;
 }
 
 void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty) {
@@ -184,6 +187,7 @@ Ref<TGLImageFrame> TGLImageFrame::FromPixmap(const Ref<TPixmap>& source, int32_t
   frame->sMax = static_cast<float>(w) / static_cast<float>(textureWidth);
   frame->tMax = static_cast<float>(h) / static_cast<float>(textureHeight);
   frame->generation = graphicsGeneration;
+  frame->sharedContext = GLSharedContextSerial();
   // Creating the texture bound it behind the cache's back; in full screen that
   // happens in the drawing context itself, so put the cached binding back.
   glBindTexture(GL_TEXTURE_2D, S().boundTexture);

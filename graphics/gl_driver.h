@@ -14,8 +14,8 @@ constexpr int32_t FRAME_FILTERED = 2;   // smooth magnification
 constexpr int32_t FRAME_MIPMAPPED = 4;  // mip-mapped minification
 
 // A picture frame uploaded as a texture in the shared context. Its texture is
-// deleted with it only while the graphics generation it was made in lasts;
-// otherwise the context that owned it is gone.
+// deleted with it while that shared context exists, also after graphics was
+// closed and opened again; once the shared context is gone, so is the texture.
 class TGLImageFrame : public TImageFrame {
  public:
   ~TGLImageFrame() override;
@@ -27,6 +27,7 @@ class TGLImageFrame : public TImageFrame {
   float sMax = 0, tMax = 0;
   uint32_t texture = 0;
   int32_t generation = 0;
+  uint32_t sharedContext = 0;  // serial of the shared context holding the texture
 };
 
 // The installed Vex2D driver. Raises "Unable to calculate tex size" when no

@@ -40,6 +40,8 @@ struct TPlatform {
   GLContextRecord* current = nullptr;
   GLContextRecord* selected = nullptr;
   GLContextRecord* shared = nullptr;
+  uint32_t sharedSerial =
+      0;  // counts the shared contexts made, so a new one never passes for an old one
   Window currentWindow = 0;
   Atom deleteWindowAtom = 0;
   std::vector<GLContextRecord*> live;  // records not yet closed
@@ -199,7 +201,10 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
 
 bool EnsureSharedRecord() {
   TPlatform& p = P();
-  if (!p.shared) p.shared = CreateRecord(0, 0, 0, 0);
+  if (!p.shared) {
+    p.shared = CreateRecord(0, 0, 0, 0);
+    if (p.shared && ++p.sharedSerial == 0) p.sharedSerial = 1;
+  }
   return p.shared != nullptr;
 }
 
@@ -450,5 +455,16 @@ void InitGLGraphicsModule() {
 bool GLFullScreenActive() { return P().fullScreen; }
 bool GLSharedContextExists() { return P().shared != nullptr; }
 bool GLSharedContextCurrent() { return P().shared && P().current == P().shared; }
+
+uint32_t GLSharedContextSerial() { return P().shared ? P().sharedSerial : 0; }
+
+bool GLMakeTextureContextCurrent(uint32_t serial) {
+  TPlatform& p = P();
+  if (!p.display || !p.shared || serial == 0 || serial != p.sharedSerial) return false;
+  // Every live context shares the shared one's textures; with none current
+  // (graphics closed) the hidden one serves.
+  if (!p.current) PlatformMakeCurrent(p.shared);
+  return p.current != nullptr;
+}
 
 }  // namespace kelpora

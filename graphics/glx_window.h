@@ -64,5 +64,13 @@ bool GLFullScreenActive();
 bool GLSharedContextExists();
 // True when the shared context is the current one.
 bool GLSharedContextCurrent();
+// Names the hidden shared context that textures made now belong to; 0 when
+// there is none. A shared context made after the last one was destroyed gets
+// a new serial.
+uint32_t GLSharedContextSerial();
+// When the shared context `serial` still exists, makes sure a context sharing
+// its textures is current (the hidden one when graphics is closed) and
+// answers true; false when that context is gone.
+bool GLMakeTextureContextCurrent(uint32_t serial);
 
 }  // namespace kelpora

@@ -13,6 +13,7 @@
 #include "runtime/errors.h"
 #include "vex2d/draw_state.h"
 #include "vex2d/graphics_mode.h"
+#include "vex2d/picture.h"
 
 namespace kelpora {
 namespace {
@@ -311,6 +312,32 @@ TEST_F(GLDriverTest, FramesAreMadeAgainAfterReopening) {
   EXPECT_EQ(Rgb(Screen(), 40 + 7, 40 + 7), Pattern(8, 8)->PixelAt(7, 7) & 0xFFFFFF);
   fresh = nullptr;
   EXPECT_FALSE(glIsTexture(texture)) << "a frame of this generation deletes its texture";
+}
+
+// Texture names alive in the shared context, probed among the first names GL hands out.
+int LiveTextures() {
+  int live = 0;
+  for (GLuint name = 1; name < 2000; ++name) live += glIsTexture(name) ? 1 : 0;
+  return live;
+}
+
+TEST_F(GLDriverTest, ReopeningGraphicsLeaksNoTextures) {
+  Ref<TPicture> picture = TPicture::Create(8, 8, 1, 0, 0, 0, 0);
+  DrawPicture(picture, 0, 0, 0);
+  const int before = LiveTextures();
+  ASSERT_GE(before, 1);
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    Ref<TImageFrame> stray = GLVex2DDriver()->MakeFrame(Pattern(4, 4), 0);
+    CloseCanvas();
+    // Half the frames go while graphics is closed, half after it is open again.
+    if (cycle % 2) stray = nullptr;
+    OpenCanvas(kWidth, kHeight, 0, CANVAS_NO_SYNC);
+    stray = nullptr;
+    DrawPicture(picture, 0, 0, 0);  // uploads again and lets the old frame go
+  }
+  EXPECT_EQ(LiveTextures(), before);
+  picture = nullptr;
+  EXPECT_EQ(LiveTextures(), before - 1);
 }
 
 TEST(GLDriverLogic, EllipseSegmentCounts) {
