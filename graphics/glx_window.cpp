@@ -35,6 +35,8 @@ struct TPlatform {
   XF86VidModeModeInfo** modeLines = nullptr;
   int modeCount = 0;
   XF86VidModeModeInfo* chosenMode = nullptr;
+  XF86VidModeModeInfo desktopMode{};  // the mode shown when full screen opened
+  bool haveDesktopMode = false;
   bool fullScreen = false;
   Cursor blankCursor = 0;
   GLContextRecord* current = nullptr;
@@ -105,16 +107,57 @@ void FreeModeLines() {
   p.chosenMode = nullptr;
 }
 
-// Back to the mode that was active when the list was fetched.
+// Notes the mode the screen shows before full screen switches away from it.
+// The server's list entry with the same timings is kept whole; without one
+// the timings themselves serve. Without an answer the first line is the guess.
+void RememberDesktopMode() {
+  TPlatform& p = P();
+  int dotClock = 0;
+  XF86VidModeModeLine line{};
+  p.haveDesktopMode = XF86VidModeGetModeLine(p.display, p.screen, &dotClock, &line);
+  if (!p.haveDesktopMode) return;
+  if (line.privsize && line.c_private) XFree(line.c_private);
+  XF86VidModeModeInfo& mode = p.desktopMode;
+  mode = XF86VidModeModeInfo{};
+  mode.dotclock = static_cast<unsigned>(dotClock);
+  mode.hdisplay = line.hdisplay;
+  mode.hsyncstart = line.hsyncstart;
+  mode.hsyncend = line.hsyncend;
+  mode.htotal = line.htotal;
+  mode.hskew = line.hskew;
+  mode.vdisplay = line.vdisplay;
+  mode.vsyncstart = line.vsyncstart;
+  mode.vsyncend = line.vsyncend;
+  mode.vtotal = line.vtotal;
+  mode.flags = line.flags;
+  for (int i = 0; i < p.modeCount; ++i) {
+    const XF86VidModeModeInfo& listed = *p.modeLines[i];
+    if (listed.dotclock == mode.dotclock && listed.hdisplay == mode.hdisplay &&
+        listed.hsyncstart == mode.hsyncstart && listed.hsyncend == mode.hsyncend &&
+        listed.htotal == mode.htotal && listed.vdisplay == mode.vdisplay &&
+        listed.vsyncstart == mode.vsyncstart && listed.vsyncend == mode.vsyncend &&
+        listed.vtotal == mode.vtotal && listed.flags == mode.flags) {
+      mode = listed;
+      break;
+    }
+  }
+  // The list's private data goes with the list.
+  mode.privsize = 0;
+  mode.c_private = nullptr;
+}
+
+// Back to the mode that was active when full screen opened.
 void RestoreDesktopMode() {
   TPlatform& p = P();
   if (!p.fullScreen) return;
-  if (p.display && p.modeLines && p.modeCount > 0) {
+  if (p.display && (p.haveDesktopMode || (p.modeLines && p.modeCount > 0))) {
     XF86VidModeSetViewPort(p.display, p.screen, 0, 0);
-    XF86VidModeSwitchToMode(p.display, p.screen, p.modeLines[0]);
+    XF86VidModeSwitchToMode(p.display, p.screen,
+                            p.haveDesktopMode ? &p.desktopMode : p.modeLines[0]);
     XSync(p.display, False);
   }
   FreeModeLines();
+  p.haveDesktopMode = false;
   p.fullScreen = false;
 }
 
@@ -245,6 +288,7 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
       XFreeColormap(p.display, attributes.colormap);
       return nullptr;
     }
+    RememberDesktopMode();
     XF86VidModeSwitchToMode(p.display, p.screen, p.chosenMode);
     XF86VidModeSetViewPort(p.display, p.screen, 0, 0);
     attributes.override_redirect = True;

@@ -29,7 +29,28 @@ class GLXFullScreenTest : public ::testing::Test {
     desktop_ = CurrentMode();
   }
   void TearDown() override {
-    if (display_) XCloseDisplay(display_);
+    if (!display_) return;
+    if (CurrentMode() != desktop_) SwitchServerTo(desktop_);
+    XCloseDisplay(display_);
+  }
+
+  // Switches the server itself, as a desktop's own settings would, to the
+  // listed mode that CurrentMode would describe as `mode`.
+  void SwitchServerTo(const std::string& mode) {
+    int count = 0;
+    XF86VidModeModeInfo** lines = nullptr;
+    ASSERT_TRUE(XF86VidModeGetAllModeLines(display_, DefaultScreen(display_), &count, &lines));
+    for (int i = 0; i < count; ++i) {
+      std::string name = std::to_string(lines[i]->hdisplay) + "x" +
+                         std::to_string(lines[i]->vdisplay) + " clock " +
+                         std::to_string(lines[i]->dotclock);
+      if (name != mode) continue;
+      XF86VidModeSwitchToMode(display_, DefaultScreen(display_), lines[i]);
+      XSync(display_, False);
+      break;
+    }
+    XFree(lines);
+    ASSERT_EQ(CurrentMode(), mode);
   }
 
   std::string CurrentMode() {
@@ -130,6 +151,18 @@ TEST_F(GLXFullScreenTest, DesktopModeComesBackHoweverTheProgramEnds) {
   EXPECT_EQ(crash.signal, SIGSEGV);
   EXPECT_TRUE(Has(crash, "open 640x480")) << crash.out << crash.err;
   EXPECT_EQ(CurrentMode(), desktop_) << "after a crash signal";
+}
+
+// The desktop in a mode that is not the server's first line: every way of
+// ending full screen must come back to exactly that mode.
+TEST_F(GLXFullScreenTest, TheModeBeforeFullScreenComesBackNotTheFirstLine) {
+  const std::string before = "800x600 clock 49500";
+  for (const char* ending : {"close", "return", "error", "term", "segv"}) {
+    SwitchServerTo(before);
+    auto result = Helper(std::string("640x480@60-") + ending);
+    EXPECT_TRUE(Has(result, "open 640x480 clock 25175\n")) << ending << ": " << result.out;
+    EXPECT_EQ(CurrentMode(), before) << "after ending by " << ending;
+  }
 }
 
 }  // namespace
