@@ -8,6 +8,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -351,11 +353,12 @@ int32_t ModeRefreshRate(int32_t dotClockKHz, int32_t hTotal, int32_t vTotal, uin
   double total = static_cast<double>(hTotal) * static_cast<double>(vTotal);
   if (total <= 0) return 0;
   double rate = static_cast<double>(dotClockKHz) * 1000.0 / total;
-  if (!(rate < 2147483647.0)) return 0;
-  int32_t hertz = static_cast<int32_t>(rate);
+  // At most 2^31 kHz over a total of 1: far inside 64 bits, doubled or not.
+  if (!(std::fabs(rate) < 4e12)) return 0;
+  int64_t hertz = static_cast<int64_t>(rate);
   if (flags & 0x10) hertz *= 2;
   if (flags & 0x20) hertz >>= 1;
-  return hertz;
+  return hertz >= INT32_MIN && hertz <= INT32_MAX ? static_cast<int32_t>(hertz) : 0;
 }
 
 TGLGraphicsContext::~TGLGraphicsContext() {

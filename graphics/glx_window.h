@@ -14,7 +14,8 @@ struct GLContextRecord;
 
 // Refresh rate of a mode line: dot clock (kHz) × 1000 / (hTotal × vTotal),
 // truncated; doubled when interlaced (flag 0x10), halved when double-scanned
-// (flag 0x20). A line with a zero total has rate 0.
+// (flag 0x20), in 64-bit arithmetic. A line with a zero total, or whose rate
+// does not fit in 32 bits, has rate 0.
 int32_t ModeRefreshRate(int32_t dotClockKHz, int32_t hTotal, int32_t vTotal, uint32_t flags);
 
 // A context on an X window. Closing releases the context (and restores the

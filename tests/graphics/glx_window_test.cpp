@@ -38,6 +38,10 @@ TEST(ModeRefreshRate, FromDotClockAndTotals) {
   EXPECT_EQ(ModeRefreshRate(65000, 1344, 806, 0), 60);
   EXPECT_EQ(ModeRefreshRate(25175, 0, 525, 0), 0) << "a zero total gives rate 0";
   EXPECT_EQ(ModeRefreshRate(25175, 800, 0, 0x10), 0);
+  // Absurd lines: doubling must not overflow on the way to the halving.
+  EXPECT_EQ(ModeRefreshRate(2000000, 1, 1, 0x30), 2000000000);
+  EXPECT_EQ(ModeRefreshRate(2000000, 1, 1, 0x10), 0) << "4e9 Hz has no 32-bit rate";
+  EXPECT_EQ(ModeRefreshRate(INT32_MAX, 1, 1, 0x20), 0);
 }
 
 TEST_F(GLXWindowTest, DesktopWindowWithHiddenSharedContext) {
