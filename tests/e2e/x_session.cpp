@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xdamage.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +17,22 @@ namespace kelpora::testing {
 
 namespace {
 Display* AsDisplay(void* display) { return static_cast<Display*>(display); }
+
+// The 640×480 child of the root window, preferring a mapped one; 0 if none.
+Window FindDemoWindow(Display* display, bool mustBeViewable) {
+  Window root = DefaultRootWindow(display), parent, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
+  Window target = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, children[i], &attributes) && attributes.width == 640 &&
+        attributes.height == 480 && (!mustBeViewable || attributes.map_state == IsViewable))
+      target = children[i];
+  }
+  if (children) XFree(children);
+  return target;
+}
 }  // namespace
 
 void Shot::SavePpm(const std::string& path) const {
@@ -81,17 +99,7 @@ void XSession::TapKey(unsigned long keysym) {
 
 bool XSession::SendCloseRequest() {
   Display* display = AsDisplay(display_);
-  Window root = DefaultRootWindow(display), parent, *children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return false;
-  Window target = 0;
-  for (unsigned i = 0; i < count; ++i) {
-    XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable &&
-        attributes.width == 640 && attributes.height == 480)
-      target = children[i];
-  }
-  if (children) XFree(children);
+  Window target = FindDemoWindow(display, true);
   if (!target) return false;
   XEvent event{};
   event.xclient.type = ClientMessage;
@@ -103,6 +111,46 @@ bool XSession::SendCloseRequest() {
   XSendEvent(display, target, False, NoEventMask, &event);
   XFlush(display);
   return true;
+}
+
+bool XSession::WatchPresentations() {
+  Display* display = AsDisplay(display_);
+  int errorBase = 0;
+  if (!XDamageQueryExtension(display, &damageEventBase_, &errorBase))
+    throw std::runtime_error("the X server has no DAMAGE extension");
+  Window target = FindDemoWindow(display, false);
+  if (!target) return false;
+  damage_ = XDamageCreate(display, target, XDamageReportRawRectangles);
+  XFlush(display);
+  return true;
+}
+
+int XSession::NextPresentations(int timeoutMs, int x, int y, int width, int height, Shot& shot) {
+  Display* display = AsDisplay(display_);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int count = 0;
+  for (;;) {
+    while (XPending(display)) {
+      XEvent event;
+      XNextEvent(display, &event);
+      if (event.type != damageEventBase_ + XDamageNotify) continue;
+      auto& notify = reinterpret_cast<XDamageNotifyEvent&>(event);
+      if (notify.damage == damage_ && notify.area.width == 640 && notify.area.height == 480)
+        ++count;
+    }
+    if (count > 0) {
+      // The server sends the damage of every swap it ran before the grab
+      // ahead of the grab's reply: an empty queue means nothing newer shows.
+      shot = Grab(x, y, width, height);
+      if (XEventsQueued(display, QueuedAlready) == 0) return count;
+      continue;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return 0;
+    pollfd connection{ConnectionNumber(display), POLLIN, 0};
+    poll(&connection, 1, static_cast<int>(left.count()));
+  }
 }
 
 }  // namespace kelpora::testing

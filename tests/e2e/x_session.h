@@ -35,10 +35,24 @@ class XSession {
   // Asks the 640×480 top-level window to close, as a window manager does.
   bool SendCloseRequest();
 
+  // Starts counting the presentations of the 640×480 top-level window (mapped
+  // or not yet): each buffer swap damages the whole window once, which the
+  // server reports through the DAMAGE extension. False while there is no such
+  // window yet.
+  bool WatchPresentations();
+  // Waits for presentations of the watched window and grabs the rectangle as
+  // the newest of them shows it. Returns how many presentations came since
+  // the last call (0 when none comes within `timeoutMs`). A grab is kept only
+  // when no presentation is reported after it was taken, so the shot shows
+  // exactly the last presentation counted.
+  int NextPresentations(int timeoutMs, int x, int y, int width, int height, Shot& shot);
+
  private:
   std::unique_ptr<ChildProcess> server_;
   std::string displayName_;
   void* display_ = nullptr;  // Display*, kept out of this header
+  unsigned long damage_ = 0;
+  int damageEventBase_ = 0;
 };
 
 }  // namespace kelpora::testing
