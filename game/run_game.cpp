@@ -6,6 +6,7 @@
 #include "game/intro_scenes.h"
 #include "game/level_scene.h"
 #include "game/parallax_layer.h"
+#include "gnet/gnet_host.h"
 #include "graphics/gl_driver.h"
 #include "graphics/glx_window.h"
 #include "input/keyboard_mouse.h"
@@ -57,6 +58,7 @@ void InitFrameworkModules() {
   InitJpegLoader();
   InitVex2DModule();
   InitImageFontModule();
+  InitGNetModule();
   InitGLDriverModule();
   InitTgaLoader();
   InitPngLoader();

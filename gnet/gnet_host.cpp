@@ -1,0 +1,419 @@
+#include "gnet/gnet_host.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "runtime/errors.h"
+#include "stream/socket.h"
+
+namespace kelpora {
+
+namespace {
+
+constexpr uint8_t HELLO[4] = {1, 15, 2, 14};
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The values of a list, so that the list may change while they are visited.
+template <class T>
+std::vector<Ref<T>> Snapshot(const Ref<TObjectList>& list) {
+  std::vector<Ref<T>> items;
+  for (Ref<TListNode> node = list->head->succ; !node->IsSentinel(); node = node->succ) {
+    if (auto item = RefCast<T>(node->value)) items.push_back(std::move(item));
+  }
+  return items;
+}
+
+}  // namespace
+
+Ref<TGNetHost> TGNetObject::Host() const { return Ref<TGNetHost>(host ? host->host : nullptr); }
+
+struct TGNetHost::Greeting {
+  Ref<TSocket> tcp;
+  Ref<TSocket> udp;
+  uint8_t hello[6] = {};
+  int32_t got = 0;
+  int64_t deadline = 0;
+
+  void Close() {
+    tcp->Close();
+    udp->Close();
+  }
+};
+
+TGNetHost::TGNetHost()
+    : table(GNET_IDS),
+      peers(MakeRef<TObjectList>()),
+      objects(MakeRef<TObjectList>()),
+      created(MakeRef<TObjectList>()),
+      modified(MakeRef<TObjectList>()),
+      closed(MakeRef<TObjectList>()),
+      messages(MakeRef<TObjectList>()),
+      link(MakeRef<TGNetHostLink>()) {
+  link->host = this;
+}
+
+TGNetHost::~TGNetHost() {
+  Close();
+  if (server) server->Close();
+  link->host = nullptr;
+}
+
+Ref<TGNetHost> TGNetHost::Create() { return MakeRef<TGNetHost>(); }
+
+void TGNetHost::Sync() {
+  created->Clear();
+  modified->Clear();
+  closed->Clear();
+  messages->Clear();
+
+  for (Ref<TListNode> node = objects->head->succ; !node->IsSentinel();) {
+    Ref<TListNode> next = node->succ;
+    auto* object = static_cast<TGNetObject*>(node->value.get());
+    if (Ref<TGNetPacket> packet = object->Sync()) Broadcast(packet, object->peer);
+    if (object->state == GNET_GONE) {
+      FreeId(Ref<TGNetObject>(object));
+      node->Remove();
+    }
+    node = std::move(next);
+  }
+  DropFailedPeers();
+
+  for (const auto& peer : Snapshot<TGNetPeer>(peers)) {
+    if (!peer->Update()) DropPeer(peer);
+  }
+  AdvanceGreetings();
+
+  for (const auto& peer : Snapshot<TGNetPeer>(peers)) {
+    if (peer->Down()) continue;
+    peer->receiveBudget = GNET_RECEIVE_BUDGET;
+    try {
+      ReceiveFrom(peer);
+    } catch (const TRuntimeError&) {
+      DropPeer(peer);
+    }
+  }
+  DropFailedPeers();
+
+  for (const auto& peer : Snapshot<TGNetPeer>(peers)) peer->Flush();
+}
+
+void TGNetHost::ReceiveFrom(const Ref<TGNetPeer>& peer) {
+  while (Ref<TGNetPacket> packet = peer->Receive()) {
+    Handle(peer, packet);
+    if (peer->Down()) return;
+  }
+}
+
+void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packet) {
+  const int32_t wireId = packet->id;
+  // A payload is checked whole before anything is relayed or applied, so a
+  // corrupt one never reaches the other peers.
+  auto check = [&packet] {
+    if (packet->payload)
+      TGNetObject::CheckPayload(packet->payload->Data(), packet->payload->Length());
+  };
+  switch (packet->kind) {
+    case GNET_MESSAGE: {
+      Ref<TGNetObject> target = wireId > 0 ? table[wireId] : nullptr;
+      if (!target) return;
+      check();
+      if (!target->peer) {
+        Ref<TGNetObject> message = TGNetObject::Create(wireId, GNET_MESSAGE, link, nullptr);
+        message->Apply(packet);
+        messages->AddLast(message);
+      } else if (target->peer->localToRemote[wireId] != 0) {
+        SendTo(target->peer, packet);
+      }
+      return;
+    }
+    case GNET_CREATED: {
+      if (wireId == 0 || peer->remoteToLocal[wireId] != 0)
+        return;  // a second create for one object
+      check();
+      Ref<TGNetObject> object = TGNetObject::Create(AllocId(), GNET_CREATED, link, peer);
+      AddToTable(object);
+      peer->MapIds(object->id, wireId);
+      packet->id = object->id;
+      objects->AddLast(object);
+      created->AddLast(object);
+      Broadcast(packet, peer);
+      object->Apply(packet);
+      return;
+    }
+    case GNET_MODIFIED:
+    case GNET_CLOSING: {
+      // Only objects this peer created are its to change.
+      int32_t local = peer->remoteToLocal[wireId];
+      Ref<TGNetObject> object = local ? table[local] : nullptr;
+      if (!object || object->peer != peer) return;
+      check();
+      packet->id = local;
+      (packet->kind == GNET_MODIFIED ? modified : closed)->AddLast(object);
+      Broadcast(packet, peer);
+      object->Apply(packet);
+      if (packet->kind == GNET_CLOSING) FreeId(object);
+      return;
+    }
+    default:
+      return;  // not a kind peers exchange: neither applied nor relayed
+  }
+}
+
+void TGNetHost::Close() {
+  for (const auto& peer : Snapshot<TGNetPeer>(peers)) peer->Close();
+  peers->Clear();
+  for (auto& greeting : greetings_) greeting->Close();
+  greetings_.clear();
+}
+
+void TGNetHost::Broadcast(const Ref<TGNetPacket>& packet, const Ref<TGNetPeer>& exceptPeer) {
+  for (Ref<TListNode> node = peers->head->succ; !node->IsSentinel(); node = node->succ) {
+    if (node->value.get() != exceptPeer.get()) SendTo(RefCast<TGNetPeer>(node->value), packet);
+  }
+}
+
+void TGNetHost::SendTo(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packet) {
+  try {
+    peer->Send(packet);
+  } catch (const TRuntimeError&) {
+    peer->Close();
+    failed_.push_back(peer);
+  }
+}
+
+void TGNetHost::DropFailedPeers() {
+  while (!failed_.empty()) {
+    Ref<TGNetPeer> peer = std::move(failed_.back());
+    failed_.pop_back();
+    DropPeer(peer);
+  }
+}
+
+void TGNetHost::DropPeer(const Ref<TGNetPeer>& peer) {
+  if (!peers->RemoveValue(peer)) return;
+  peer->Close();
+  for (const auto& object : Snapshot<TGNetObject>(objects)) {
+    if (object->peer != peer) continue;
+    int32_t state = object->state;
+    if (state != GNET_CREATED && state != GNET_MODIFIED && state != GNET_SYNCED) continue;
+    Broadcast(object->ClosePacket(), peer);
+    closed->AddLast(object);
+    object->Close();
+    FreeId(object);
+  }
+}
+
+void TGNetHost::FreeId(const Ref<TGNetObject>& object) {
+  int32_t id = object->id;
+  if (id <= 0 || id >= GNET_IDS || table[id] != object) return;
+  table[id] = nullptr;
+  if (object->peer) object->peer->UnmapId(id);
+}
+
+Ref<TGNetObject> TGNetHost::CreateObject() {
+  Ref<TGNetObject> object = TGNetObject::Create(AllocId(), GNET_CREATED, link, nullptr);
+  AddToTable(object);
+  objects->AddLast(object);
+  return object;
+}
+
+Ref<TGNetObject> TGNetHost::CreateMessage() {
+  return TGNetObject::Create(0, GNET_MESSAGE, link, nullptr);
+}
+
+void TGNetHost::SendMessage(const Ref<TGNetObject>& message, const Ref<TGNetObject>& target) {
+  const Ref<TGNetPeer>& peer = target->peer;
+  if (!peer) return;
+  SendTo(peer, message->MessagePacket(target->id));
+  peer->Flush();
+}
+
+int32_t TGNetHost::AllocId() {
+  for (int32_t id = 1; id < GNET_IDS; ++id) {
+    if (!table[id]) return id;
+  }
+  RaiseError(u"Out of GNet object IDs");
+}
+
+void TGNetHost::AddToTable(const Ref<TGNetObject>& object) {
+  if (object->id <= 0 || object->id >= GNET_IDS) throw TArrayBoundsError();
+  table[object->id] = object;
+}
+
+void TGNetHost::RemoveFromTable(const Ref<TGNetObject>& object) {
+  if (object->id > 0 && object->id < GNET_IDS && table[object->id] == object)
+    table[object->id] = nullptr;
+}
+
+int32_t TGNetHost::Listen(int32_t port) {
+  if (server) return 0;
+  Ref<TSocket> socket = TSocket::CreateTcp();
+  if (!socket) return 0;
+  if (!socket->Bind(port) || !socket->Listen(0)) {
+    socket->Close();
+    return 0;
+  }
+  server = socket;
+  return 1;
+}
+
+std::unique_ptr<TGNetHost::Greeting> TGNetHost::StartHello(const Ref<TSocket>& tcp) {
+  tcp->SetTcpNoDelay(1);
+  auto greeting = std::make_unique<Greeting>();
+  greeting->tcp = tcp;
+  greeting->udp = TSocket::CreateUdp();
+  if (!greeting->udp) return nullptr;
+  if (!greeting->udp->Bind(0)) {
+    greeting->udp->Close();
+    return nullptr;
+  }
+  int32_t port = greeting->udp->LocalPort();
+  const uint8_t hello[6] = {HELLO[0],
+                            HELLO[1],
+                            HELLO[2],
+                            HELLO[3],
+                            static_cast<uint8_t>(port >> 8),
+                            static_cast<uint8_t>(port)};
+  if (tcp->Send(hello, 6, MSG_DONTWAIT) != 6) {
+    greeting->udp->Close();
+    return nullptr;
+  }
+  greeting->deadline = NowMs() + GNET_HELLO_TIMEOUT_MS;
+  return greeting;
+}
+
+int32_t TGNetHost::GatherHello(Greeting& greeting) {
+  while (greeting.got < 6) {
+    int32_t waiting = greeting.tcp->ReadAvail();
+    if (waiting <= 0) return greeting.tcp->Connected() ? 0 : -1;
+    int32_t got = greeting.tcp->Recv(greeting.hello + greeting.got,
+                                     std::min(6 - greeting.got, waiting), MSG_DONTWAIT);
+    if (got <= 0) return -1;
+    greeting.got += got;
+  }
+  return std::equal(HELLO, HELLO + 4, greeting.hello) ? 1 : -1;
+}
+
+Ref<TGNetPeer> TGNetHost::FinishHello(Greeting& greeting) {
+  int32_t port = greeting.hello[4] << 8 | greeting.hello[5];
+  greeting.udp->Connect(greeting.tcp->RemoteIp(), port);
+  Ref<TGNetPeer> peer = TGNetPeer::Create(greeting.tcp, greeting.udp);
+  peers->AddLast(peer);
+  // Remote objects that arrived during the last Sync are announced too: their
+  // creates went out before this peer was there.
+  for (const auto& object : Snapshot<TGNetObject>(objects)) {
+    int32_t state = object->state;
+    if (state == GNET_MODIFIED || state == GNET_SYNCED || (state == GNET_CREATED && object->peer))
+      SendTo(peer, object->CreatePacket());
+  }
+  peer->Flush();
+  DropFailedPeers();
+  return peer->Down() ? nullptr : peer;
+}
+
+Ref<TGNetPeer> TGNetHost::AddPeer(const Ref<TSocket>& tcp) {
+  std::unique_ptr<Greeting> greeting = StartHello(tcp);
+  if (!greeting) {
+    tcp->Close();
+    return nullptr;
+  }
+  for (;;) {
+    int32_t result = GatherHello(*greeting);
+    if (result > 0) return FinishHello(*greeting);
+    int64_t left = greeting->deadline - NowMs();
+    if (result < 0 || left <= 0) {
+      greeting->Close();
+      return nullptr;
+    }
+    pollfd entry{tcp->Handle(), POLLIN, 0};
+    ::poll(&entry, 1, static_cast<int>(left));
+  }
+}
+
+void TGNetHost::AdvanceGreetings() {
+  int64_t now = NowMs();
+  std::vector<std::unique_ptr<Greeting>> waiting;
+  for (auto& greeting : greetings_) {
+    int32_t result = GatherHello(*greeting);
+    if (result > 0) {
+      FinishHello(*greeting);
+    } else if (result < 0 || now >= greeting->deadline) {
+      greeting->Close();
+    } else {
+      waiting.push_back(std::move(greeting));
+    }
+  }
+  greetings_ = std::move(waiting);
+}
+
+Ref<TGNetPeer> TGNetHost::Accept() {
+  if (!server) return nullptr;
+  Ref<TSocket> tcp = server->Accept(0);
+  if (!tcp) return nullptr;
+  std::unique_ptr<Greeting> greeting = StartHello(tcp);
+  if (!greeting) {
+    tcp->Close();
+    return nullptr;
+  }
+  int32_t result = GatherHello(*greeting);
+  if (result > 0) return FinishHello(*greeting);
+  if (result < 0)
+    greeting->Close();
+  else
+    greetings_.push_back(std::move(greeting));
+  return nullptr;
+}
+
+Ref<TGNetPeer> TGNetHost::Connect(const String& address, int32_t port) {
+  int ip = HostIp(address, 0);
+  if (ip == 0) return nullptr;
+  Ref<TSocket> tcp = TSocket::CreateTcp();
+  if (!tcp) return nullptr;
+  if (!tcp->Connect(ip, port)) {
+    tcp->Close();
+    return nullptr;
+  }
+  return AddPeer(tcp);
+}
+
+Ref<TGNetHost> CreateGNetHost() { return TGNetHost::Create(); }
+
+Ref<TObjectList> GNetObjects(const Ref<TGNetHost>& host, int32_t which) {
+  switch (which) {
+    case GNET_ALL:
+      return host->objects;
+    case GNET_CREATED_LIST:
+      return host->created;
+    case GNET_MODIFIED_LIST:
+      return host->modified;
+    case GNET_CLOSED_LIST:
+      return host->closed;
+    default:
+      RaiseError(u"Unknown object state");
+  }
+}
+
+Ref<TObjectList> GNetMessages(const Ref<TGNetHost>& host) { return host->messages; }
+
+Ref<TGNetObject> GNetMessageObject(const Ref<TGNetObject>& message) {
+  Ref<TGNetHost> host = message->Host();
+  if (!host || message->id <= 0 || message->id >= GNET_IDS) return nullptr;
+  return host->table[message->id];
+}
+
+void InitGNetModule() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  InitErrorModule();
+  InitNetworkModule();
+}
+
+}  // namespace kelpora

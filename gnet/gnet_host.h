@@ -1,0 +1,134 @@
+// A GNet participant: its objects by id, its peers, and the frame-by-frame
+// Sync that sends local changes, relays what peers send and collects what
+// changed remotely.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "gnet/gnet_object.h"
+#include "runtime/object_list.h"
+
+namespace kelpora {
+
+// How long a new connection may take to send its 6-byte hello.
+constexpr int32_t GNET_HELLO_TIMEOUT_MS = 3000;
+
+// Which list GNetObjects returns.
+enum : int32_t {
+  GNET_ALL = 0,
+  GNET_CREATED_LIST = 1,
+  GNET_MODIFIED_LIST = 2,
+  GNET_CLOSED_LIST = 3
+};
+
+// Nothing a peer sends makes Sync raise or wait: a peer whose data is
+// malformed, who names objects it does not own badly, who cannot keep up
+// with what is sent to it or whose connection goes down is dropped, its
+// objects closed here and on the other peers. A peer may change and close
+// only the objects it created.
+class TGNetHost : public TObject {
+ public:
+  TGNetHost();
+  ~TGNetHost() override;
+
+  // Sends local changes, drops peers that went down, takes in and relays
+  // what the peers sent, then writes what is queued for each peer.
+  void Sync();
+  // Closes every peer (and connection still saying hello) and the listener.
+  void Close();
+  // Sends to every peer but `exceptPeer`; a peer that cannot take more is
+  // dropped at the end of the Sync.
+  void Broadcast(const Ref<TGNetPacket>& packet, const Ref<TGNetPeer>& exceptPeer);
+  // Exchanges the hello on a new connection, waiting at most
+  // GNET_HELLO_TIMEOUT_MS for it to complete; none when it is wrong or late.
+  Ref<TGNetPeer> AddPeer(const Ref<TSocket>& tcp);
+  Ref<TObjectList> Peers() const { return peers; }
+  Ref<TObjectList> Objects() const { return objects; }
+  Ref<TObjectList> Created() const { return created; }
+  Ref<TObjectList> Modified() const { return modified; }
+  Ref<TObjectList> Closed() const { return closed; }
+  Ref<TObjectList> Messages() const { return messages; }
+  // Raises "Out of GNet object IDs" when all 4095 ids are taken.
+  Ref<TGNetObject> CreateObject();
+  Ref<TGNetObject> CreateMessage();
+  // Sends the message's slots to the peer that owns `target`; nothing for a
+  // local target.
+  void SendMessage(const Ref<TGNetObject>& message, const Ref<TGNetObject>& target);
+  int32_t Listen(int32_t port);
+  // Takes one waiting connection without waiting. Its peer joins `peers`
+  // once its hello is complete: at once, or at a later Sync within
+  // GNET_HELLO_TIMEOUT_MS; a wrong or late hello closes it. Returns the peer
+  // when it joined at once, else none.
+  Ref<TGNetPeer> Accept();
+  Ref<TGNetPeer> Connect(const String& address, int32_t port);
+  int32_t AllocId();
+  void AddToTable(const Ref<TGNetObject>& object);
+  void RemoveFromTable(const Ref<TGNetObject>& object);
+  // Connections accepted whose hello is not complete yet.
+  int32_t GreetingCount() const { return static_cast<int32_t>(greetings_.size()); }
+
+  static Ref<TGNetHost> Create();
+
+  std::vector<Ref<TGNetObject>> table;
+  Ref<TSocket> server;
+  Ref<TObjectList> peers;
+  Ref<TObjectList> objects;
+  Ref<TObjectList> created;
+  Ref<TObjectList> modified;
+  Ref<TObjectList> closed;
+  Ref<TObjectList> messages;
+  Ref<TGNetHostLink> link;
+
+ private:
+  struct Greeting;
+  // Starts the hello on `tcp`: none when the UDP side cannot be made.
+  std::unique_ptr<Greeting> StartHello(const Ref<TSocket>& tcp);
+  // Reads what has come of the hello: 1 complete and right, 0 not yet, -1 refused.
+  int32_t GatherHello(Greeting& greeting);
+  Ref<TGNetPeer> FinishHello(Greeting& greeting);
+  void AdvanceGreetings();
+  // Sends without letting a peer that cannot keep up raise out of here.
+  void SendTo(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packet);
+  void ReceiveFrom(const Ref<TGNetPeer>& peer);
+  void Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packet);
+  // Closes the peer, its objects here and on the other peers, and releases their ids.
+  void DropPeer(const Ref<TGNetPeer>& peer);
+  void DropFailedPeers();
+  void FreeId(const Ref<TGNetObject>& object);
+
+  std::vector<std::unique_ptr<Greeting>> greetings_;
+  std::vector<Ref<TGNetPeer>> failed_;
+  int32_t nextFreeHint_ = 1;
+};
+
+Ref<TGNetHost> CreateGNetHost();
+// which: 0 all objects, 1 created, 2 modified, 3 closed during the last Sync;
+// anything else raises "Unknown object state".
+Ref<TObjectList> GNetObjects(const Ref<TGNetHost>& host, int32_t which);
+Ref<TObjectList> GNetMessages(const Ref<TGNetHost>& host);
+// The object a received message was sent to, or none.
+Ref<TGNetObject> GNetMessageObject(const Ref<TGNetObject>& message);
+inline void GNetSync(const Ref<TGNetHost>& host) { host->Sync(); }
+inline void CloseGNetHost(const Ref<TGNetHost>& host) { host->Close(); }
+inline int32_t GNetListen(const Ref<TGNetHost>& host, int32_t port) { return host->Listen(port); }
+inline Ref<TGNetPeer> GNetAccept(const Ref<TGNetHost>& host) { return host->Accept(); }
+inline Ref<TGNetPeer> GNetConnect(const Ref<TGNetHost>& host, const String& address, int32_t port) {
+  return host->Connect(address, port);
+}
+inline Ref<TGNetObject> CreateGNetObject(const Ref<TGNetHost>& host) {
+  return host->CreateObject();
+}
+inline Ref<TGNetObject> CreateGNetMessage(const Ref<TGNetHost>& host) {
+  return host->CreateMessage();
+}
+inline void SendGNetMessage(const Ref<TGNetHost>& host, const Ref<TGNetObject>& message,
+                            const Ref<TGNetObject>& target) {
+  host->SendMessage(message, target);
+}
+
+// Needs the network module; registers nothing of its own. Runs once.
+void InitGNetModule();
+
+}  // namespace kelpora

@@ -1,0 +1,187 @@
+#include "gnet/gnet_peer.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "runtime/errors.h"
+#include "stream/socket.h"
+
+namespace kelpora {
+
+namespace {
+
+std::atomic<uint64_t> totalReceived{0};
+std::atomic<uint64_t> totalSent{0};
+
+// Reads and writes of this size or more go to the socket in one call.
+constexpr size_t CHUNK = 64u << 10;
+
+void CheckId(int32_t id) {
+  if (id < 0 || id >= GNET_IDS) throw TArrayBoundsError();
+}
+
+}  // namespace
+
+uint64_t GNetBytesReceived() { return totalReceived.load(std::memory_order_relaxed); }
+uint64_t GNetBytesSent() { return totalSent.load(std::memory_order_relaxed); }
+
+TGNetPeer::TGNetPeer() : localToRemote(GNET_IDS), remoteToLocal(GNET_IDS) {}
+
+TGNetPeer::~TGNetPeer() { Close(); }
+
+Ref<TGNetPeer> TGNetPeer::Create(const Ref<TSocket>& tcp, const Ref<TSocket>& udp) {
+  auto peer = MakeRef<TGNetPeer>();
+  peer->socket = tcp;
+  peer->connection = tcp;
+  peer->datagram = udp;
+  return peer;
+}
+
+int32_t TGNetPeer::Update() {
+  if (!down_) Flush();
+  if (down_ || !connection || !connection->Connected()) {
+    Close();
+    return 0;
+  }
+  return 1;
+}
+
+void TGNetPeer::Close() {
+  if (!down_ && connection && connection->Handle() >= 0) Flush();
+  down_ = true;
+  if (connection) connection->Close();
+  if (datagram) datagram->Close();
+  out_.clear();
+  outPos_ = 0;
+}
+
+void TGNetPeer::MapIds(int32_t local, int32_t remote) {
+  CheckId(local);
+  CheckId(remote);
+  localToRemote[local] = remote;
+  remoteToLocal[remote] = local;
+}
+
+void TGNetPeer::UnmapId(int32_t local) {
+  CheckId(local);
+  int32_t remote = localToRemote[local];
+  if (remote != 0 && remoteToLocal[remote] == local) remoteToLocal[remote] = 0;
+  localToRemote[local] = 0;
+}
+
+int32_t TGNetPeer::ReceiveBytes(void* buf, int32_t n) {
+  if (down_ || !connection || connection->Handle() < 0) return 0;
+  int32_t got = connection->Recv(buf, n, MSG_DONTWAIT);
+  bytesReceived += static_cast<uint32_t>(got);
+  totalReceived.fetch_add(static_cast<uint32_t>(got), std::memory_order_relaxed);
+  if (got < n) {
+    if (!connection->Connected()) return got;
+    RaiseError(u"GNet Recv Error");
+  }
+  return got;
+}
+
+int32_t TGNetPeer::SendBytes(const void* buf, int32_t n) {
+  if (down_ || !connection || connection->Handle() < 0) {
+    down_ = true;
+    return 0;
+  }
+  int32_t sent = connection->Send(buf, n, MSG_DONTWAIT);
+  if (sent == 0 && n > 0 && errno != EAGAIN && errno != EWOULDBLOCK) down_ = true;
+  bytesSent += static_cast<uint32_t>(sent);
+  totalSent.fetch_add(static_cast<uint32_t>(sent), std::memory_order_relaxed);
+  return sent;
+}
+
+bool TGNetPeer::Fill(size_t want) {
+  while (in_.size() - inPos_ < want) {
+    if (receiveBudget == 0) return false;
+    int32_t waiting = connection ? connection->ReadAvail() : 0;
+    if (waiting <= 0) return false;
+    if (inPos_ > 0) {
+      in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(inPos_));
+      inPos_ = 0;
+    }
+    size_t take =
+        std::min({static_cast<size_t>(waiting), receiveBudget, std::max(want - in_.size(), CHUNK)});
+    size_t have = in_.size();
+    in_.resize(have + take);
+    int32_t got = ReceiveBytes(in_.data() + have, static_cast<int32_t>(take));
+    in_.resize(have + static_cast<size_t>(got));
+    receiveBudget -= static_cast<size_t>(got);
+    if (got == 0) return false;
+  }
+  return true;
+}
+
+Ref<TGNetPacket> TGNetPeer::Receive() {
+  if (!pending) {
+    if (!Fill(GNET_HEADER_SIZE)) return nullptr;
+    const uint8_t* header = in_.data() + inPos_;
+    int32_t length = header[0] << 8 | header[1];
+    if (length < 2) RaiseError(u"Corrupt GNet message");
+    pendingSize = length - 2;
+    pending = MakeRef<TGNetPacket>((header[2] & 0x0F) << 8 | header[3], header[2] >> 4);
+    inPos_ += GNET_HEADER_SIZE;
+  }
+  if (!Fill(static_cast<size_t>(pendingSize))) return nullptr;
+  Ref<TGNetPacket> packet = std::move(pending);
+  if (pendingSize > 0) {
+    packet->payload = MakeArray<uint8_t>(static_cast<size_t>(pendingSize));
+    std::memcpy(packet->payload->Data(), in_.data() + inPos_, static_cast<size_t>(pendingSize));
+    inPos_ += static_cast<size_t>(pendingSize);
+  }
+  pendingSize = 0;
+  if (inPos_ == in_.size()) {
+    in_.clear();
+    inPos_ = 0;
+  }
+  return packet;
+}
+
+void TGNetPeer::Send(const Ref<TGNetPacket>& packet) {
+  if (down_) return;
+  int32_t id = packet->id;
+  if (packet->kind == GNET_MESSAGE) {
+    CheckId(id);
+    id = localToRemote[id];
+  }
+  size_t payloadSize = static_cast<size_t>(packet->PayloadSize());
+  if (Queued() + GNET_HEADER_SIZE + payloadSize > GNET_SEND_LIMIT) {
+    if (!connection || connection->Handle() < 0) return;
+    RaiseError(u"GNet Send Error");
+  }
+  if (outPos_ == out_.size()) {
+    out_.clear();
+    outPos_ = 0;
+  }
+  size_t at = out_.size();
+  out_.resize(at + GNET_HEADER_SIZE + payloadSize);
+  WriteGNetHeader(out_.data() + at, packet->kind, id, static_cast<int32_t>(payloadSize));
+  if (payloadSize)
+    std::memcpy(out_.data() + at + GNET_HEADER_SIZE, packet->payload->Data(), payloadSize);
+  if (Queued() >= CHUNK) Flush();
+}
+
+void TGNetPeer::Flush() {
+  while (Queued() > 0) {
+    size_t count = std::min(Queued(), static_cast<size_t>(INT_MAX));
+    int32_t sent = SendBytes(out_.data() + outPos_, static_cast<int32_t>(count));
+    if (sent <= 0) break;
+    outPos_ += static_cast<size_t>(sent);
+  }
+  if (outPos_ == out_.size()) {
+    out_.clear();
+    outPos_ = 0;
+  } else if (outPos_ >= CHUNK) {
+    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(outPos_));
+    outPos_ = 0;
+  }
+}
+
+}  // namespace kelpora

@@ -1,0 +1,84 @@
+// One connected GNet peer: its TCP connection, the id translations between
+// its objects and ours, and the byte queues in both directions.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "gnet/gnet_packet.h"
+#include "stream/socket.h"
+
+namespace kelpora {
+
+constexpr int32_t GNET_IDS = 4096;
+// Bytes queued for a peer that does not read before it is given up.
+constexpr size_t GNET_SEND_LIMIT = 8u << 20;
+// Bytes taken from one peer's connection in one host Sync, so that a peer
+// sending without pause cannot keep the host inside Sync.
+constexpr size_t GNET_RECEIVE_BUDGET = 1u << 20;
+
+// Nothing here blocks: sends go to a queue that is written as far as the
+// connection takes it, and Receive returns none until a whole packet is in.
+// Errors about what the peer sent or cannot take are raised; the host catches
+// them and drops the peer.
+class TGNetPeer : public TObject {
+ public:
+  TGNetPeer();
+  ~TGNetPeer() override;
+
+  // Writes what is queued and tells whether the connection is still up;
+  // 0 (and the peer closed) once it is down or the peer could not keep up.
+  int32_t Update();
+  void Close();
+  Ref<TSocket> Connection() const { return connection; }
+  Ref<TSocket> Datagram() const { return datagram; }
+  void MapIds(int32_t local, int32_t remote);
+  void UnmapId(int32_t local);
+  // Takes up to `n` waiting bytes without waiting; 0 once the connection is
+  // down. Raises "GNet Recv Error" when the connection is up but fewer bytes
+  // than it reported waiting could be read.
+  int32_t ReceiveBytes(void* buf, int32_t n);
+  // Writes what the connection takes at once and returns that count; 0 when
+  // it takes nothing (the connection is marked down when it failed).
+  int32_t SendBytes(const void* buf, int32_t n);
+  // The next whole packet, with the id as the peer wrote it, or none.
+  // Raises "Corrupt GNet message" for a header whose length is below 2.
+  Ref<TGNetPacket> Receive();
+  // Queues the packet (a message's id translated to the peer's own id) and
+  // writes when enough is queued. Raises "GNet Send Error" when the queue
+  // would pass GNET_SEND_LIMIT while the connection is up.
+  void Send(const Ref<TGNetPacket>& packet);
+  // Writes as much of the queue as the connection takes now.
+  void Flush();
+  size_t Queued() const { return out_.size() - outPos_; }
+  bool Down() const { return down_; }
+
+  static Ref<TGNetPeer> Create(const Ref<TSocket>& tcp, const Ref<TSocket>& udp);
+
+  Ref<TSocket> socket;
+  Ref<TSocket> connection;
+  Ref<TSocket> datagram;
+  std::vector<int32_t> localToRemote;
+  std::vector<int32_t> remoteToLocal;
+  Ref<TGNetPacket> pending;
+  int32_t pendingSize = 0;
+  uint64_t bytesReceived = 0;
+  uint64_t bytesSent = 0;
+  size_t receiveBudget = GNET_RECEIVE_BUDGET;
+
+ private:
+  // Reads what is waiting (within the budget) until `want` bytes are buffered.
+  bool Fill(size_t want);
+
+  std::vector<uint8_t> in_;
+  size_t inPos_ = 0;
+  std::vector<uint8_t> out_;
+  size_t outPos_ = 0;
+  bool down_ = false;
+};
+
+// Totals of every peer of the process.
+uint64_t GNetBytesReceived();
+uint64_t GNetBytesSent();
+
+}  // namespace kelpora

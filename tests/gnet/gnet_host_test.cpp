@@ -1,0 +1,172 @@
+#include "gnet/gnet_host.h"
+
+#include <gtest/gtest.h>
+
+#include <type_traits>
+
+#include "gnet_test_support.h"
+#include "runtime/errors.h"
+#include "runtime/text.h"
+
+namespace kelpora {
+namespace {
+
+using namespace kelpora::testing;
+
+TEST(GNetHost, LocalObjectsGoOutInTheWireFormatAndCountTheirBytes) {
+  static_assert(std::is_same_v<decltype(GNetBytesSent()), uint64_t>,
+                "totals must not wrap at 4 GB");
+  static_assert(std::is_same_v<decltype(GNetBytesReceived()), uint64_t>);
+  auto host = ListeningHost();
+  int fd = RawPeerOf(host);
+  Ref<TGNetPeer> peer = RefCast<TGNetPeer>(host->peers->First());
+  uint64_t sentBefore = GNetBytesSent();
+
+  auto object = host->CreateObject();
+  ASSERT_EQ(object->id, 1);
+  auto unsent = host->CreateObject();
+  unsent->SetString(3, u"never");
+  unsent->Close();
+  host->Sync();
+  EXPECT_EQ(ReadFor(fd, 300), Packet(1, 1))
+      << "no slots: a bare header with length 2, and nothing for the closed one";
+  EXPECT_EQ(TableCount(host), 1) << "the closed object's id is free again";
+
+  object->SetInt(0, 70000);
+  object->SetFloat(2, 1.0f);
+  host->Sync();
+  EXPECT_EQ(ReadFor(fd, 300), Packet(2, 1, Bytes{0x20, 0, 1, 0x11, 0x70, 0x42, 0x3C, 0}));
+  host->Sync();
+  EXPECT_EQ(ReadFor(fd, 100), "") << "nothing changed";
+  EXPECT_EQ(GNetBytesSent() - sentBefore, 4u + 12u);
+  EXPECT_EQ(peer->bytesSent, 16u);
+
+  object->Close();
+  host->Sync();
+  EXPECT_EQ(ReadFor(fd, 300), Packet(3, 1));
+  EXPECT_EQ(host->objects->Count(), 0);
+  EXPECT_FALSE(host->table[1]);
+  close(fd);
+}
+
+TEST(GNetHost, RemoteObjectsAndMessagesArriveInTheirLists) {
+  auto host = ListeningHost();
+  auto mine = host->CreateObject();
+  host->Sync();
+  int fd = RawPeerOf(host);
+  EXPECT_EQ(ReadFor(fd, 300), Packet(1, mine->id)) << "a new peer hears of existing objects";
+  uint64_t receivedBefore = GNetBytesReceived();
+
+  // The peer's object 0x123 arrives in two pieces; the header waits for its payload.
+  Bytes create = Packet(1, 0x123, B({0x80, 200, 0xA1, 1, 44, 0x62, 0, 2, 'h', 'i'}));
+  SendAll(fd, create.substr(0, 6));
+  ASSERT_TRUE(Pump({host.get()}, [&] { return GNetBytesReceived() - receivedBefore >= 6; }));
+  EXPECT_EQ(host->created->Count(), 0);
+  SendAll(fd, create.substr(6));
+  ASSERT_TRUE(Pump({host.get()}, [&] { return host->created->Count() == 1; }));
+  auto remote = RefCast<TGNetObject>(host->created->First());
+  EXPECT_TRUE(IsRemote(remote));
+  EXPECT_FALSE(IsLocal(remote));
+  EXPECT_EQ(remote->id, 2);
+  EXPECT_EQ(remote->slots[0].kind, GNET_BYTE);
+  EXPECT_EQ(remote->GetInt(0), 200);
+  EXPECT_EQ(remote->slots[1].kind, GNET_SHORT);
+  EXPECT_EQ(remote->GetInt(1), 300);
+  EXPECT_EQ(remote->GetString(2), u"hi");
+  EXPECT_EQ(GNetObjects(host, GNET_ALL)->Count(), 2);
+
+  SendAll(fd, Packet(2, 0x123, B({0x20, 0xFF, 0xFF, 0xFF, 0xFF})) +
+                  Packet(5, mine->id, Bytes{0x43, 0x3C, 0}));
+  ASSERT_TRUE(Pump({host.get()}, [&] { return host->messages->Count() == 1; }));
+  EXPECT_EQ(GNetObjects(host, GNET_MODIFIED_LIST)->First(), remote);
+  EXPECT_EQ(remote->slots[0].kind, GNET_INT);
+  EXPECT_EQ(remote->GetInt(0), -1);
+  auto message = RefCast<TGNetObject>(GNetMessages(host)->First());
+  EXPECT_EQ(message->State(), GNET_MESSAGE);
+  EXPECT_EQ(message->GetFloat(3), 1.0f);
+  EXPECT_EQ(GNetMessageObject(message), mine);
+
+  SendAll(fd, Packet(3, 0x123));
+  ASSERT_TRUE(Pump({host.get()}, [&] { return host->closed->Count() == 1; }));
+  EXPECT_EQ(GNetObjects(host, GNET_CLOSED_LIST)->First(), remote);
+  EXPECT_FALSE(host->table[2]);
+  host->Sync();
+  EXPECT_EQ(host->objects->Count(), 1);
+  EXPECT_EQ(host->created->Count() + host->modified->Count() + host->closed->Count() +
+                host->messages->Count(),
+            0);
+  try {
+    GNetObjects(host, 4);
+    ADD_FAILURE();
+  } catch (const TRuntimeError& error) {
+    EXPECT_EQ(error.ToString(), u"Unknown object state");
+  }
+  close(fd);
+}
+
+TEST(GNetHost, TheIdsRunOutAtThe4096thLocalObject) {
+  auto host = CreateGNetHost();
+  for (int i = 1; i <= 4095; ++i) ASSERT_EQ(host->CreateObject()->id, i);
+  try {
+    host->CreateObject();
+    ADD_FAILURE();
+  } catch (const TRuntimeError& error) {
+    EXPECT_EQ(error.ToString(), u"Out of GNet object IDs");
+  }
+  RefCast<TGNetObject>(host->objects->ValueAtIndex(99))->Close();
+  host->Sync();
+  EXPECT_EQ(host->CreateObject()->id, 100);
+}
+
+TEST(GNetHost, HelloIsGatheredWithoutBlockingAndWrongOrLateOnesAreRefused) {
+  auto host = ListeningHost();
+  auto object = host->CreateObject();
+  host->Sync();
+
+  // Silent and split hellos: Accept and Sync return at once.
+  // (The listener's backlog is 0: each connection is taken before the next.)
+  auto start = Clock::now();
+  int silent = RawConnect(PortOf(host));
+  EXPECT_FALSE(host->Accept());
+  int split = RawConnect(PortOf(host));
+  EXPECT_FALSE(host->Accept());
+  EXPECT_EQ(host->GreetingCount(), 2);
+  SendAll(split, Hello().substr(0, 3));
+  host->Sync();
+  SendAll(split, Hello().substr(3));
+  ASSERT_TRUE(Pump({host.get()}, [&] { return host->peers->Count() == 1; }));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+  Bytes greeting = ReadFor(split, 500, 10);
+  EXPECT_EQ(greeting.substr(0, 4), Hello().substr(0, 4));
+  EXPECT_EQ(greeting.substr(6), Packet(1, object->id)) << "the joined peer hears of the object";
+  // The silent one is closed once its time is up; the split one stays.
+  EXPECT_TRUE(Pump(
+      {host.get()}, [&] { return PeerClosed(silent); }, GNET_HELLO_TIMEOUT_MS + 2000));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(GNET_HELLO_TIMEOUT_MS - 100));
+  EXPECT_EQ(host->GreetingCount(), 0);
+  EXPECT_EQ(host->peers->Count(), 1);
+
+  // Other first bytes: refused and closed at once.
+  int wrong = RawConnect(PortOf(host));
+  SendAll(wrong, Bytes{1, 15, 2, 13, 0, 0});
+  usleep(2000);
+  EXPECT_FALSE(host->Accept());
+  EXPECT_TRUE(ClosedWithin(wrong, 1000));
+  EXPECT_EQ(host->peers->Count(), 1);
+
+  // Connecting: a wrong answer gives none, and so does no answer in time.
+  OneShotServer wrongServer([](int fd) {
+    SendAll(fd, Bytes{2, 15, 2, 14, 0, 1});
+    RecvAll(fd, 6);
+  });
+  EXPECT_FALSE(host->Connect(u"127.0.0.1", wrongServer.port()));
+  OneShotServer mute([](int fd) { RecvAll(fd); });
+  start = Clock::now();
+  EXPECT_FALSE(host->Connect(u"localhost", mute.port()));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(GNET_HELLO_TIMEOUT_MS - 100));
+  EXPECT_EQ(host->peers->Count(), 1);
+  for (int fd : {silent, split, wrong}) close(fd);
+}
+
+}  // namespace
+}  // namespace kelpora

@@ -1,0 +1,197 @@
+// Peers that send what no GNet host would: the host under attack keeps
+// running, drops the attacker as if its connection went down, and its other
+// peer keeps every object on both sides.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <random>
+
+#include "gnet_test_support.h"
+#include "runtime/errors.h"
+
+namespace kelpora {
+namespace {
+
+using namespace kelpora::testing;
+
+// `host` under attack and `good`, a well-behaved peer; each owns one object.
+class GNetHostile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host = ListeningHost();
+    good = CreateGNetHost();
+    Link(host, good);
+    hostObject = host->CreateObject();
+    hostObject->SetInt(0, 1001);
+    hostObject->SetString(1, u"host");
+    goodObject = good->CreateObject();
+    goodObject->SetInt(0, 2002);
+    goodObject->SetString(1, u"good");
+    ASSERT_TRUE(Pump({host.get(), good.get()},
+                     [&] { return FindBySlot0(good, 1001) && FindBySlot0(host, 2002); }));
+  }
+
+  // A raw peer that has created its object 7 with slot 0 = 77, seen by `good`.
+  int Attacker() {
+    int fd = RawPeerOf(host);
+    SendAll(fd, Packet(1, 7, B({0x80, 77})));
+    EXPECT_TRUE(Pump({host.get(), good.get()}, [&] { return bool(FindBySlot0(good, 77)); }));
+    return fd;
+  }
+
+  void ExpectIntact() {
+    EXPECT_EQ(host->peers->Count(), 1);
+    EXPECT_EQ(good->peers->Count(), 1);
+    EXPECT_EQ(host->table[hostObject->id], hostObject);
+    EXPECT_EQ(hostObject->GetInt(0), 1001);
+    EXPECT_EQ(hostObject->GetString(1), u"host");
+    EXPECT_EQ(hostObject->State(), GNET_SYNCED);
+    for (auto [where, marker, text] :
+         {std::tuple{good, 1001, u"host"}, std::tuple{host, 2002, u"good"}}) {
+      Ref<TGNetObject> mirror = FindBySlot0(where, marker);
+      ASSERT_TRUE(mirror) << marker;
+      EXPECT_EQ(mirror->GetString(1), text);
+      EXPECT_EQ(mirror->State(), GNET_SYNCED);
+    }
+  }
+
+  // Sends `bytes` from a new attacker and expects it dropped with its object
+  // closed everywhere and every id it took released.
+  void ExpectDroppedFor(const Bytes& bytes) {
+    int fd = Attacker();
+    SendAll(fd, bytes);
+    EXPECT_TRUE(Pump(
+        {host.get(), good.get()}, [&] { return PeerClosed(fd); }, 5000));
+    EXPECT_TRUE(Pump({host.get(), good.get()},
+                     [&] { return !FindBySlot0(good, 77) && TableCount(good) == 2; }));
+    EXPECT_EQ(TableCount(host), 2);
+    ExpectIntact();
+    close(fd);
+  }
+
+  Ref<TGNetHost> host, good;
+  Ref<TGNetObject> hostObject, goodObject;
+};
+
+TEST_F(GNetHostile, MalformedDataDropsThePeerLikeALostConnection) {
+  ExpectDroppedFor(Packet(2, 7, B({0x20, 1, 2})));           // an int field past the end
+  ExpectDroppedFor(Packet(1, 8, B({0x81, 5, 0x61, 0, 9})));  // a string past the end
+  ExpectDroppedFor(Packet(2, 7, B({0x00})));                 // tags of kinds 0, 6 and 7
+  ExpectDroppedFor(Packet(2, 7, B({0x81, 1, 0xC0, 1})));
+  ExpectDroppedFor(Packet(5, hostObject->id, B({0xE5})));
+  ExpectDroppedFor(B({0, 1, 0x20, 7}));  // length fields below 2
+  ExpectDroppedFor(B({0, 0, 0x20, 7, 0x80, 1}));
+}
+
+TEST_F(GNetHostile, APeerThatTakesEveryIdIsDroppedAndItsIdsReturn) {
+  Bytes flood;
+  for (int id = 1; id < GNET_IDS; ++id) flood += Packet(1, id);  // its object 7 is already there
+  ExpectDroppedFor(flood);
+  EXPECT_NO_THROW(host->CreateObject());
+}
+
+TEST_F(GNetHostile, PeersComingAndGoingDoNotUseUpTheIds) {
+  for (int round = 0; round < 3; ++round) {
+    int fd = RawPeerOf(host);
+    Bytes creates;
+    for (int id = 1; id <= 3000; ++id) creates += Packet(1, id, B({0x21, 0, 0, 0x10, 0}));
+    SendAll(fd, creates);
+    int seen = 0;
+    ASSERT_TRUE(Pump(
+        {host.get(), good.get()}, [&] { return (seen += good->created->Count()) == 3000; }, 10000))
+        << "round " << round << " saw " << seen;
+    close(fd);
+    ASSERT_TRUE(Pump({host.get(), good.get()},
+                     [&] { return TableCount(host) == 2 && TableCount(good) == 2; }));
+  }
+  ExpectIntact();
+}
+
+TEST_F(GNetHostile, APeerChangesOnlyItsOwnObjectsAndNothingElseIsRelayed) {
+  int fd = Attacker();
+  int watcher = RawPeerOf(host);
+  ReadFor(watcher, 300);  // the creates of the objects already there
+  Ref<TGNetObject> attackers = FindBySlot0(host, 77);
+  ASSERT_TRUE(attackers);
+  Ref<TGNetObject> goodMirror = FindBySlot0(host, 2002);
+  Bytes hostile;
+  for (int id : {hostObject->id, goodMirror->id, attackers->id}) {
+    hostile += Packet(2, id, B({0x80, 66, 0x61, 0, 1, 'X'}));
+    hostile += Packet(3, id);
+  }
+  hostile += Packet(1, 7, B({0x80, 99}));  // a second create of its object
+  hostile += Packet(4, 7) + Packet(9, 7, B({1, 2, 3})) + Packet(15, 1);
+  hostile += Packet(5, 4000, B({0x80, 1}));  // a message to no object
+  hostile += Packet(2, 7, B({0x80, 78}));    // the one thing it may do
+  SendAll(fd, hostile);
+  EXPECT_TRUE(Pump({host.get(), good.get()}, [&] { return bool(FindBySlot0(good, 78)); }));
+  EXPECT_EQ(ReadFor(watcher, 300), Packet(2, attackers->id, B({0x80, 78})))
+      << "only the owner's change is relayed";
+  EXPECT_EQ(attackers->GetInt(0), 78);
+  EXPECT_FALSE(FindBySlot0(good, 99));
+  EXPECT_FALSE(FindBySlot0(host, 99));
+  EXPECT_EQ(TableCount(host), 3);
+  EXPECT_EQ(host->peers->Count(), 3) << "refused packets do not cost the peer its connection";
+  close(watcher);
+  close(fd);
+  ASSERT_TRUE(Pump({host.get(), good.get()},
+                   [&] { return host->peers->Count() == 1 && !FindBySlot0(good, 78); }));
+  ExpectIntact();
+}
+
+TEST_F(GNetHostile, RandomBytesAfterACorrectHello) {
+  std::mt19937 random(1234);
+  for (int round = 0; round < 12; ++round) {
+    int fd = Attacker();
+    Bytes noise(1024 + random() % 8192, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    if (round % 3 == 0) noise = Packet(1 + random() % 5, random() % 4096) + noise;
+    SendAll(fd, noise);
+    for (int i = 0; i < 5; ++i) {
+      host->Sync();
+      good->Sync();
+    }
+    close(fd);
+    ASSERT_TRUE(Pump({host.get(), good.get()},
+                     [&] { return host->peers->Count() == 1 && TableCount(good) == 2; }))
+        << "round " << round;
+    EXPECT_EQ(TableCount(host), 2);
+  }
+  ExpectIntact();
+}
+
+TEST_F(GNetHostile, APeerThatStopsReadingIsDroppedWithoutStallingTheHost) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int small = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in address = Loopback(PortOf(host));
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  SendAll(fd, Hello());
+  usleep(2000);
+  ASSERT_TRUE(host->Accept());
+
+  auto longest = Clock::duration::zero();
+  String text(60000, u'a');
+  int syncs = 0;
+  for (; syncs < 3000 && host->peers->Count() == 2; ++syncs) {
+    text[syncs % text.size()] = static_cast<char16_t>(u'b' + syncs % 20);
+    hostObject->SetString(1, text);
+    auto start = Clock::now();
+    host->Sync();
+    longest = std::max(longest, Clock::now() - start);
+    good->Sync();
+  }
+  EXPECT_EQ(host->peers->Count(), 1) << "still connected after " << syncs << " syncs";
+  EXPECT_GT(syncs, static_cast<int>(GNET_SEND_LIMIT / 60000))
+      << "dropped before its queue was full";
+  EXPECT_LT(longest, std::chrono::milliseconds(1000)) << "a Sync waited on the peer";
+  Ref<TGNetObject> mirror;
+  ASSERT_TRUE(Pump({host.get(), good.get()}, [&] {
+    mirror = FindBySlot0(good, 1001);
+    return mirror && mirror->GetString(1) == text;
+  }));
+  close(fd);
+}
+
+}  // namespace
+}  // namespace kelpora

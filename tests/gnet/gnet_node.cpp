@@ -1,0 +1,143 @@
+// One GNet host in a process of its own, driven by lines on standard input
+// and reporting on standard output, for the tests that connect several.
+//   listen | connect PORT | create NAME | int NAME SLOT V | float NAME SLOT V
+//   string NAME SLOT HEX | close NAME | message MARKER SLOT V | dump | quit
+// After every Sync it prints "created ID", "modified ID", "closed ID" and
+// "message ID" + slots for what happened. Objects are dumped as
+// "object ID REMOTE STATE" + " SLOT:KIND:VALUE" per filled slot, then "end".
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "gnet/gnet_host.h"
+#include "runtime/errors.h"
+#include "runtime/text.h"
+
+using namespace kelpora;
+
+namespace {
+
+std::string Slots(const Ref<TGNetObject>& object) {
+  std::ostringstream out;
+  for (int i = 0; i < GNET_SLOTS; ++i) {
+    const TGNetSlot& slot = object->slots[i];
+    if (slot.kind == GNET_EMPTY) continue;
+    out << ' ' << i << ':' << slot.kind << ':';
+    if (slot.kind == GNET_FLOAT) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.9g", slot.floatValue);
+      out << text;
+    } else if (slot.kind == GNET_STRING) {
+      char hex[3];
+      for (char16_t c : slot.text) {
+        std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(c & 0xFF));
+        out << hex;
+      }
+    } else {
+      out << slot.intValue;
+    }
+  }
+  return out.str();
+}
+
+String FromHex(const std::string& hex) {
+  String text;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    text += static_cast<char16_t>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return text;
+}
+
+void Report(const char* what, const Ref<TObjectList>& list, bool withSlots = false) {
+  for (Ref<TListNode> node = list->head->succ; !node->IsSentinel(); node = node->succ) {
+    auto object = RefCast<TGNetObject>(node->value);
+    std::printf("%s %d%s\n", what, object->id, withSlots ? Slots(object).c_str() : "");
+  }
+}
+
+Ref<TGNetObject> ByMarker(const Ref<TGNetHost>& host, int marker) {
+  for (const auto& object : host->table) {
+    if (object && object->slots[0].kind != GNET_EMPTY && object->GetInt(0) == marker) return object;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int main() {
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK);
+  try {
+    InitGNetModule();
+    Ref<TGNetHost> host = CreateGNetHost();
+    std::map<std::string, Ref<TGNetObject>> named;
+    std::string input;
+    for (;;) {
+      char chunk[4096];
+      ssize_t got = read(0, chunk, sizeof chunk);
+      if (got == 0) return 0;
+      if (got > 0) input.append(chunk, static_cast<size_t>(got));
+      for (size_t end; (end = input.find('\n')) != std::string::npos; input.erase(0, end + 1)) {
+        std::istringstream line(input.substr(0, end));
+        std::string command, name, text;
+        int slot = 0, port = 0;
+        line >> command;
+        if (command == "quit") return 0;
+        if (command == "listen") {
+          host->Listen(0);
+          std::printf("port %d\n", host->server->LocalPort());
+        } else if (command == "connect") {
+          line >> port;
+          std::printf("connected %d\n", bool(host->Connect(u"127.0.0.1", port)));
+        } else if (command == "create") {
+          line >> name;
+          named[name] = host->CreateObject();
+          std::printf("id %s %d\n", name.c_str(), named[name]->id);
+        } else if (command == "int" || command == "float" || command == "string") {
+          line >> name >> slot >> text;
+          Ref<TGNetObject> object = named.at(name);
+          if (command == "int") object->SetInt(slot, std::stoi(text));
+          if (command == "float") object->SetFloat(slot, std::stof(text));
+          if (command == "string") object->SetString(slot, FromHex(text));
+        } else if (command == "close") {
+          line >> name;
+          named.at(name)->Close();
+        } else if (command == "message") {
+          int marker = 0, value = 0;
+          line >> marker >> slot >> value;
+          Ref<TGNetObject> target = ByMarker(host, marker);
+          if (target) {
+            Ref<TGNetObject> message = host->CreateMessage();
+            message->SetInt(slot, value);
+            host->SendMessage(message, target);
+          }
+          std::printf("sent %d\n", bool(target));
+        } else if (command == "dump") {
+          for (Ref<TListNode> node = host->objects->head->succ; !node->IsSentinel();
+               node = node->succ) {
+            auto object = RefCast<TGNetObject>(node->value);
+            std::printf("object %d %d %d%s\n", object->id, IsRemote(object), object->State(),
+                        Slots(object).c_str());
+          }
+          std::printf("end\n");
+        }
+      }
+      host->Accept();
+      host->Sync();
+      Report("created", host->created);
+      Report("modified", host->modified);
+      Report("closed", host->closed);
+      Report("message", host->messages, true);
+      pollfd entry{0, POLLIN, 0};
+      poll(&entry, 1, 2);
+    }
+  } catch (const TRuntimeError& error) {
+    std::printf("error %s\n", ToBytes(error.ToString()).c_str());
+    return 3;
+  }
+}

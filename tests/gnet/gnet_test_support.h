@@ -1,0 +1,144 @@
+// Helpers of the GNet host tests: hand-written peers on raw sockets and
+// hosts pumped until something arrives.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <chrono>
+#include <functional>
+
+#include "gnet/gnet_host.h"
+#include "raw_peer.h"
+
+namespace kelpora::testing {
+
+using Bytes = std::string;
+using Clock = std::chrono::steady_clock;
+
+constexpr int LOOPBACK = 0x7F000001;
+
+inline Bytes B(std::initializer_list<int> values) {
+  Bytes bytes;
+  for (int v : values) bytes.push_back(static_cast<char>(v));
+  return bytes;
+}
+
+inline Bytes Hello(int port = 4321) {
+  return Bytes{1, 15, 2, 14, static_cast<char>(port >> 8), static_cast<char>(port & 0xFF)};
+}
+
+inline Bytes Header(int kind, int id, size_t payload) {
+  size_t length = payload + 2;
+  return Bytes{static_cast<char>(length >> 8), static_cast<char>(length & 0xFF),
+               static_cast<char>(kind << 4 | (id >> 8 & 15)), static_cast<char>(id & 0xFF)};
+}
+
+inline Bytes Packet(int kind, int id, const Bytes& payload = {}) {
+  return Header(kind, id, payload.size()) + payload;
+}
+
+// What arrives on `fd` within `ms` milliseconds (less once `want` bytes came).
+inline Bytes ReadFor(int fd, int ms, size_t want = SIZE_MAX) {
+  Bytes bytes;
+  auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (bytes.size() < want) {
+    int left = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+    if (left <= 0) break;
+    pollfd entry{fd, POLLIN, 0};
+    if (poll(&entry, 1, left) <= 0) break;
+    char chunk[65536];
+    ssize_t n = recv(fd, chunk, std::min(sizeof chunk, want - bytes.size()), 0);
+    if (n <= 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+// True once the other end has closed `fd` (whatever it still sent is skipped).
+inline bool ClosedWithin(int fd, int ms) {
+  auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < end) {
+    pollfd entry{fd, POLLIN, 0};
+    if (poll(&entry, 1, 20) <= 0) continue;
+    char chunk[65536];
+    if (recv(fd, chunk, sizeof chunk, 0) <= 0) return true;
+  }
+  return false;
+}
+
+// True once the other end closed `fd`; what it sent meanwhile is skipped.
+inline bool PeerClosed(int fd) {
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n == 0) return true;
+    if (n < 0) return errno != EAGAIN && errno != EWOULDBLOCK;
+  }
+}
+
+// Syncs every host until `done` holds or `ms` pass.
+inline bool Pump(std::initializer_list<TGNetHost*> hosts, const std::function<bool()>& done,
+                 int ms = 3000) {
+  auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < end) {
+    for (TGNetHost* host : hosts) host->Sync();
+    if (done()) return true;
+    usleep(1000);
+  }
+  return false;
+}
+
+// A host listening on a loopback port.
+inline Ref<TGNetHost> ListeningHost() {
+  InitGNetModule();
+  auto host = CreateGNetHost();
+  EXPECT_EQ(host->Listen(0), 1);
+  EXPECT_EQ(host->Listen(0), 0) << "a host listens once";
+  return host;
+}
+
+inline int PortOf(const Ref<TGNetHost>& host) { return host->server->LocalPort(); }
+
+// A raw connection that has said hello to `host` and read its hello.
+inline int RawPeerOf(const Ref<TGNetHost>& host) {
+  int fd = RawConnect(PortOf(host));
+  SendAll(fd, Hello());
+  usleep(2000);
+  EXPECT_TRUE(host->Accept());
+  EXPECT_EQ(ReadFor(fd, 2000, 6).substr(0, 4), Hello().substr(0, 4));
+  return fd;
+}
+
+// Connects `client` to `server` without either waiting for the other.
+inline void Link(const Ref<TGNetHost>& server, const Ref<TGNetHost>& client) {
+  int before = server->peers->Count();
+  Ref<TSocket> tcp = TSocket::CreateTcp();
+  ASSERT_TRUE(tcp->Connect(LOOPBACK, PortOf(server)));
+  server->Accept();  // sends its hello; the client's comes next
+  ASSERT_TRUE(client->AddPeer(tcp));
+  ASSERT_TRUE(Pump({server.get()}, [&] { return server->peers->Count() == before + 1; }));
+}
+
+inline Ref<TGNetObject> FindBySlot0(const Ref<TGNetHost>& host, int32_t value) {
+  for (auto& o : host->table) {
+    if (o && o->slots[0].kind != GNET_EMPTY && o->GetInt(0) == value) return o;
+  }
+  return nullptr;
+}
+
+inline int CountFrom(const Ref<TGNetHost>& host, const Ref<TGNetPeer>& peer) {
+  int n = 0;
+  for (auto& o : host->table) n += o && o->peer == peer;
+  return n;
+}
+
+inline int TableCount(const Ref<TGNetHost>& host) {
+  int n = 0;
+  for (auto& o : host->table) n += bool(o);
+  return n;
+}
+
+}  // namespace kelpora::testing
