@@ -1,0 +1,214 @@
+// One host Sync that sends one changed int slot of each of 4000 objects to two
+// peers over loopback TCP, and the receiving host's Sync, beside the same
+// bytes written with one send() per packet and read with two recv() calls per
+// packet on plain sockets.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "gnet/gnet_host.h"
+
+namespace {
+
+using namespace kelpora;
+
+constexpr int OBJECTS = 4000;
+constexpr int LOOPBACK = 0x7F000001;
+// 70000 and up: every update is a 4-byte int, 9 bytes on the wire.
+constexpr int32_t BASE_VALUE = 70000;
+constexpr int UPDATE_BYTES = 4 + 1 + 4;
+
+void Fail(const char* what) {
+  std::fprintf(stderr, "%s\n", what);
+  std::abort();
+}
+
+// A sender with OBJECTS local objects and two receivers, all in step.
+struct Network {
+  Network() {
+    InitGNetModule();
+    sender = CreateGNetHost();
+    if (!sender->Listen(0)) Fail("listen failed");
+    for (auto& receiver : receivers) {
+      receiver = CreateGNetHost();
+      Ref<TSocket> tcp = TSocket::CreateTcp();
+      if (!tcp->Connect(LOOPBACK, sender->server->LocalPort())) Fail("connect failed");
+      sender->Accept();
+      if (!receiver->AddPeer(tcp)) Fail("hello failed");
+      sender->Sync();
+    }
+    if (sender->peers->Count() != 2) Fail("peers missing");
+    for (int i = 0; i < OBJECTS; ++i) objects.push_back(sender->CreateObject());
+    Change();
+    sender->Sync();
+    for (int tries = 0; tries < 1000 && receivers[1]->objects->Count() < OBJECTS; ++tries) {
+      for (auto& receiver : receivers) receiver->Sync();
+      usleep(1000);
+    }
+    if (receivers[0]->objects->Count() != OBJECTS || receivers[1]->objects->Count() != OBJECTS)
+      Fail("objects did not arrive");
+  }
+
+  void Change() {
+    ++round;
+    for (auto& object : objects) object->SetInt(0, BASE_VALUE + round);
+  }
+
+  // Syncs `receiver` until it has seen the whole round.
+  void Drain(const Ref<TGNetHost>& receiver) {
+    int seen = 0;
+    for (int tries = 0; tries < 1000 && seen < OBJECTS; ++tries) {
+      receiver->Sync();
+      seen += receiver->modified->Count();
+    }
+    if (seen != OBJECTS) Fail("round lost");
+  }
+
+  Ref<TGNetHost> sender;
+  Ref<TGNetHost> receivers[2];
+  std::vector<Ref<TGNetObject>> objects;
+  int32_t round = 0;
+};
+
+Network& TheNetwork() {
+  static Network network;
+  return network;
+}
+
+void BM_GNetSync_Send4000To2Peers(benchmark::State& state) {
+  Network& net = TheNetwork();
+  uint64_t wire = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    net.Change();
+    uint64_t before = GNetBytesSent();
+    state.ResumeTiming();
+    net.sender->Sync();
+    state.PauseTiming();
+    wire += GNetBytesSent() - before;
+    for (auto& receiver : net.receivers) net.Drain(receiver);
+    state.ResumeTiming();
+  }
+  double perUpdate =
+      static_cast<double>(wire) / (static_cast<double>(state.iterations()) * OBJECTS * 2);
+  if (perUpdate != UPDATE_BYTES) state.SkipWithError("bytes on the wire differ from the encoding");
+  state.counters["wire_bytes_per_update"] = perUpdate;
+  state.counters["encoded_bytes_per_update"] = UPDATE_BYTES;
+  state.SetItemsProcessed(state.iterations() * OBJECTS);
+}
+BENCHMARK(BM_GNetSync_Send4000To2Peers)->Unit(benchmark::kMicrosecond);
+
+void BM_GNetSync_Receive4000(benchmark::State& state) {
+  Network& net = TheNetwork();
+  for (auto _ : state) {
+    state.PauseTiming();
+    net.Change();
+    net.sender->Sync();
+    net.Drain(net.receivers[1]);
+    state.ResumeTiming();
+    net.Drain(net.receivers[0]);
+  }
+  state.SetItemsProcessed(state.iterations() * OBJECTS);
+}
+BENCHMARK(BM_GNetSync_Receive4000)->Unit(benchmark::kMicrosecond);
+
+// Two connected plain TCP sockets on loopback, no-delay like a GNet peer.
+struct PlainPair {
+  PlainPair() {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
+        listen(listener, 1) ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length))
+      Fail("plain listen failed");
+    writer = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(writer, reinterpret_cast<sockaddr*>(&address), sizeof address))
+      Fail("plain connect failed");
+    reader = accept(listener, nullptr, nullptr);
+    close(listener);
+    int yes = 1;
+    setsockopt(writer, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  }
+  ~PlainPair() {
+    close(writer);
+    close(reader);
+  }
+  void DrainAll(size_t bytes) {
+    std::vector<char> sink(bytes);
+    for (size_t got = 0; got < bytes;) {
+      ssize_t n = recv(reader, sink.data(), bytes - got, 0);
+      if (n <= 0) Fail("plain recv failed");
+      got += static_cast<size_t>(n);
+    }
+  }
+  int writer, reader;
+};
+
+// The bytes of one round: a modify packet per object, as the sender writes them.
+std::vector<uint8_t> RoundBytes(int32_t value) {
+  std::vector<uint8_t> bytes;
+  for (int id = 1; id <= OBJECTS; ++id) {
+    uint8_t packet[UPDATE_BYTES] = {0,
+                                    UPDATE_BYTES - 2,
+                                    static_cast<uint8_t>(0x20 | id >> 8),
+                                    static_cast<uint8_t>(id),
+                                    0x20,
+                                    static_cast<uint8_t>(value >> 24),
+                                    static_cast<uint8_t>(value >> 16),
+                                    static_cast<uint8_t>(value >> 8),
+                                    static_cast<uint8_t>(value)};
+    bytes.insert(bytes.end(), packet, packet + UPDATE_BYTES);
+  }
+  return bytes;
+}
+
+void BM_PlainSocket_OneSendPerPacketTo2Peers(benchmark::State& state) {
+  PlainPair pairs[2];
+  std::vector<uint8_t> bytes = RoundBytes(BASE_VALUE);
+  for (auto _ : state) {
+    for (PlainPair& pair : pairs) {
+      for (size_t at = 0; at < bytes.size(); at += UPDATE_BYTES) {
+        if (send(pair.writer, bytes.data() + at, UPDATE_BYTES, MSG_NOSIGNAL) != UPDATE_BYTES)
+          Fail("plain send");
+      }
+    }
+    state.PauseTiming();
+    for (PlainPair& pair : pairs) pair.DrainAll(bytes.size());
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * OBJECTS);
+}
+BENCHMARK(BM_PlainSocket_OneSendPerPacketTo2Peers)->Unit(benchmark::kMicrosecond);
+
+void BM_PlainSocket_RecvHeaderAndPayloadPerPacket(benchmark::State& state) {
+  PlainPair pair;
+  std::vector<uint8_t> bytes = RoundBytes(BASE_VALUE);
+  uint8_t buffer[UPDATE_BYTES];
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (send(pair.writer, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size()))
+      Fail("plain send");
+    state.ResumeTiming();
+    for (int i = 0; i < OBJECTS; ++i) {
+      if (recv(pair.reader, buffer, 4, MSG_WAITALL) != 4) Fail("plain recv");
+      int payload = (buffer[0] << 8 | buffer[1]) - 2;
+      if (recv(pair.reader, buffer + 4, payload, MSG_WAITALL) != payload) Fail("plain recv");
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * OBJECTS);
+}
+BENCHMARK(BM_PlainSocket_RecvHeaderAndPayloadPerPacket)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
