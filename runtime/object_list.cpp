@@ -9,6 +9,10 @@ Ref<TListNode> TListNode::NextNode() const { return succ->IsSentinel() ? nullptr
 Ref<TListNode> TListNode::PrevNode() const { return pred->IsSentinel() ? nullptr : pred; }
 
 void TListNode::Remove() {
+  // Its old neighbours may have moved on since; relinking them again would
+  // cut live nodes out of the list.
+  if (removed || sentinel) return;
+  removed = true;
   value = nullptr;
   pred->succ = succ;
   succ->pred = pred;
@@ -23,6 +27,7 @@ Ref<TObject> TListEnumerator::NextObject() {
 }
 
 TObjectList::TObjectList() : head(MakeRef<TListNode>()) {
+  head->sentinel = true;
   head->value = head;
   head->succ = head;
   head->pred = head;
@@ -30,7 +35,8 @@ TObjectList::TObjectList() : head(MakeRef<TListNode>()) {
 
 TObjectList::~TObjectList() {
   Clear();
-  // The sentinel holds itself; let go of that so it can be freed.
+  // The sentinel holds itself; let go of that so it can be freed. It stays a
+  // sentinel for removed nodes that still lead to it.
   head->succ = nullptr;
   head->pred = nullptr;
   head->value = nullptr;
@@ -50,7 +56,8 @@ Ref<TListNode> TObjectList::FindNode(const Ref<TObject>& value) const {
 
 int32_t TObjectList::Contains(const Ref<TObject>& value) const { return FindNode(value) ? 1 : 0; }
 
-Ref<TListNode> TObjectList::InsertBeforeNode(const Ref<TObject>& value, const Ref<TListNode>& succ) {
+Ref<TListNode> TObjectList::InsertBeforeNode(const Ref<TObject>& value,
+                                             const Ref<TListNode>& succ) {
   auto node = MakeRef<TListNode>();
   node->value = value;
   node->succ = succ;
@@ -70,9 +77,13 @@ Ref<TListNode> TObjectList::InsertAfterNode(const Ref<TObject>& value, const Ref
   return node;
 }
 
-Ref<TListNode> TObjectList::AddFirst(const Ref<TObject>& value) { return InsertAfterNode(value, head); }
+Ref<TListNode> TObjectList::AddFirst(const Ref<TObject>& value) {
+  return InsertAfterNode(value, head);
+}
 
-Ref<TListNode> TObjectList::AddLast(const Ref<TObject>& value) { return InsertBeforeNode(value, head); }
+Ref<TListNode> TObjectList::AddLast(const Ref<TObject>& value) {
+  return InsertBeforeNode(value, head);
+}
 
 Ref<TObject> TObjectList::First() const { return IsEmpty() ? nullptr : head->succ->value; }
 

@@ -17,13 +17,17 @@ class TListNode : public TObject {
   Ref<TObject> Value() const { return value; }
   Ref<TListNode> NextNode() const;  // none after the last node
   Ref<TListNode> PrevNode() const;  // none before the first node
+  // Unlinks the node. A node leaves its list once: removing it again, or
+  // removing the sentinel, does nothing.
   void Remove();
 
-  Ref<TObject> value;  // none once removed; the sentinel holds itself
+  Ref<TObject> value;  // none once removed; the sentinel holds itself while its list lives
   Ref<TListNode> succ;
   Ref<TListNode> pred;
+  bool removed = false;
+  bool sentinel = false;  // still true after its list was dropped, so walks end there
 
-  bool IsSentinel() const noexcept { return value.get() == this; }
+  bool IsSentinel() const noexcept { return sentinel; }
 };
 
 class TListEnumerator : public TObject {
@@ -77,9 +81,15 @@ class TObjectList : public TObject {
 // The same operations as free functions taking the list first.
 inline void ListClear(const Ref<TObjectList>& l) { l->Clear(); }
 inline int32_t ListIsEmpty(const Ref<TObjectList>& l) { return l->IsEmpty(); }
-inline int32_t ListContains(const Ref<TObjectList>& l, const Ref<TObject>& v) { return l->Contains(v); }
-inline Ref<TListNode> ListAddFirst(const Ref<TObjectList>& l, const Ref<TObject>& v) { return l->AddFirst(v); }
-inline Ref<TListNode> ListAddLast(const Ref<TObjectList>& l, const Ref<TObject>& v) { return l->AddLast(v); }
+inline int32_t ListContains(const Ref<TObjectList>& l, const Ref<TObject>& v) {
+  return l->Contains(v);
+}
+inline Ref<TListNode> ListAddFirst(const Ref<TObjectList>& l, const Ref<TObject>& v) {
+  return l->AddFirst(v);
+}
+inline Ref<TListNode> ListAddLast(const Ref<TObjectList>& l, const Ref<TObject>& v) {
+  return l->AddLast(v);
+}
 inline Ref<TObject> ListFirst(const Ref<TObjectList>& l) { return l->First(); }
 inline Ref<TObject> ListLast(const Ref<TObjectList>& l) { return l->Last(); }
 inline Ref<TObject> ListRemoveFirst(const Ref<TObjectList>& l) { return l->RemoveFirst(); }
@@ -94,17 +104,27 @@ inline Ref<TListNode> ListInsertAfterNode(const Ref<TObjectList>& l, const Ref<T
                                           const Ref<TListNode>& pred) {
   return l->InsertAfterNode(v, pred);
 }
-inline Ref<TListNode> ListFindNode(const Ref<TObjectList>& l, const Ref<TObject>& v) { return l->FindNode(v); }
-inline Ref<TObject> ListValueAtIndex(const Ref<TObjectList>& l, int32_t i) { return l->ValueAtIndex(i); }
+inline Ref<TListNode> ListFindNode(const Ref<TObjectList>& l, const Ref<TObject>& v) {
+  return l->FindNode(v);
+}
+inline Ref<TObject> ListValueAtIndex(const Ref<TObjectList>& l, int32_t i) {
+  return l->ValueAtIndex(i);
+}
 inline int32_t ListCount(const Ref<TObjectList>& l) { return l->Count(); }
-inline int32_t ListRemoveValue(const Ref<TObjectList>& l, const Ref<TObject>& v) { return l->RemoveValue(v); }
-inline void ListSwapContents(const Ref<TObjectList>& l, const Ref<TObjectList>& o) { l->SwapContents(o); }
+inline int32_t ListRemoveValue(const Ref<TObjectList>& l, const Ref<TObject>& v) {
+  return l->RemoveValue(v);
+}
+inline void ListSwapContents(const Ref<TObjectList>& l, const Ref<TObjectList>& o) {
+  l->SwapContents(o);
+}
 inline Ref<TObjectList> ListCopy(const Ref<TObjectList>& l) { return l->Copy(); }
 inline void ListReverse(const Ref<TObjectList>& l) { l->Reverse(); }
 inline Ref<TObjectList> ListReversed(const Ref<TObjectList>& l) { return l->Reversed(); }
 inline void ListSort(const Ref<TObjectList>& l, int32_t ascending = 1) { l->Sort(ascending); }
 inline Ref<TListEnumerator> ListEnumerate(const Ref<TObjectList>& l) { return l->Enumerate(); }
 inline Ref<TArray<Ref<TObject>>> ListToArray(const Ref<TObjectList>& l) { return l->ToArray(); }
-inline Ref<TObjectList> ListFromArray(const Ref<TArray<Ref<TObject>>>& a) { return TObjectList::FromArray(a); }
+inline Ref<TObjectList> ListFromArray(const Ref<TArray<Ref<TObject>>>& a) {
+  return TObjectList::FromArray(a);
+}
 
 }  // namespace kelpora

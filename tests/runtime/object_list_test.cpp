@@ -1,8 +1,9 @@
 // The sentinel list: links, search, index errors, enumeration, copies and the sort.
+#include "runtime/object_list.h"
+
 #include <gtest/gtest.h>
 
 #include "runtime/errors.h"
-#include "runtime/object_list.h"
 #include "runtime/text.h"
 
 using namespace kelpora;
@@ -141,6 +142,43 @@ TEST(ObjectList, RemovalDuringEnumerationContinuesWithTheNextElement) {
   String rest;
   while (e2->HasNext()) rest += e2->NextObject()->ToString();
   EXPECT_EQ(rest, u"bc");
+}
+
+TEST(ObjectList, ARemovedNodeIsInert) {
+  // Removing again must not relink the neighbours the node had back then.
+  auto list = ListOf({u"a"});
+  auto a = list->FirstNode();
+  list->RemoveFirst();
+  list->AddLast(BoxString(u"z"));
+  a->Remove();
+  EXPECT_EQ(Texts(list), u"z");
+  EXPECT_EQ(list->Count(), 1);
+
+  // Nor after Clear: no ghost nodes come back, and the list drops cleanly.
+  auto list2 = ListOf({u"a", u"b", u"c"});
+  auto first = list2->FirstNode();
+  auto second = first->NextNode();
+  list2->Clear();
+  second->Remove();
+  first->Remove();
+  EXPECT_EQ(list2->Count(), 0);
+  EXPECT_EQ(list2->IsEmpty(), 1);
+  list2->AddLast(BoxString(u"d"));
+  first->Remove();
+  EXPECT_EQ(Texts(list2), u"d");
+}
+
+TEST(ObjectList, AnEnumerationOfADroppedListEndsQuietly) {
+  auto list = ListOf({u"a", u"b", u"c"});
+  auto e = list->Enumerate();
+  EXPECT_EQ(e->NextObject()->ToString(), u"a");
+  list = nullptr;
+  int handedOut = 0;
+  while (e->HasNext()) {
+    EXPECT_FALSE(e->NextObject());  // the nodes were removed with the list
+    ++handedOut;
+  }
+  EXPECT_EQ(handedOut, 2);
 }
 
 TEST(ObjectList, SortIsStableAndRelinksTheSameNodes) {
