@@ -1,12 +1,11 @@
 #include "runtime/startup.h"
 
-#include <array>
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
-#include <utility>
 
 #include "runtime/errors.h"
 #include "runtime/text.h"
@@ -17,30 +16,38 @@ TApplicationState ApplicationState;
 
 namespace {
 
-// Every hook goes to the C library's exit list through its own trampoline, so
-// a hook that already ran (normally or on a crash) never runs twice.
-constexpr int kMaxExitHooks = 64;
-std::array<void (*)(), kMaxExitHooks> exitHooks{};
-std::array<std::atomic<bool>, kMaxExitHooks> exitHookDone{};
-std::atomic<int> exitHookCount{0};
+// Every hook gets its own entry in the C library's exit list, so hooks stay
+// interleaved with other exit-time registrations. The entries all call one
+// trampoline that runs the newest hook still pending: when entry i runs, the
+// later entries have run the later hooks, so that is hook i. A hook that
+// already ran (on a crash) is skipped. Hooks sit in a list that only grows at
+// its head, so the crash handler can walk it without locks.
+struct ExitHook {
+  void (*hook)();
+  ExitHook* older;
+  std::atomic<bool> done{false};
+};
+std::atomic<ExitHook*> newestExitHook{nullptr};
 
-void RunExitHook(int index) {
-  if (exitHookDone[index].exchange(true)) return;
-  exitHooks[index]();
+bool RunNewestPendingHook() {
+  for (ExitHook* h = newestExitHook.load(std::memory_order_acquire); h; h = h->older) {
+    if (!h->done.exchange(true)) {
+      h->hook();
+      return true;
+    }
+  }
+  return false;
 }
 
-template <size_t... I>
-constexpr std::array<void (*)(), kMaxExitHooks> MakeTrampolines(std::index_sequence<I...>) {
-  return {[] { RunExitHook(I); }...};
-}
-constexpr auto exitTrampolines = MakeTrampolines(std::make_index_sequence<kMaxExitHooks>());
+void ExitTrampoline() { RunNewestPendingHook(); }
 
 // A crash signal runs the hooks that have not run yet (they restore the video
 // mode and close the audio device), then lets the signal end the process so
 // the parent sees the crash.
 void OnCrashSignal(int signal) {
   std::signal(signal, SIG_DFL);
-  for (int i = exitHookCount.load() - 1; i >= 0; --i) RunExitHook(i);
+  while (RunNewestPendingHook()) {
+  }
   std::fflush(nullptr);
   sigset_t set;
   sigemptyset(&set);
@@ -63,11 +70,10 @@ String ReadExecutablePath() {
 }  // namespace
 
 void AddExitHook(void (*hook)()) {
-  int index = exitHookCount.load();
-  RuntimeAssert(hook != nullptr && index < kMaxExitHooks);
-  exitHooks[index] = hook;
-  exitHookCount.store(index + 1);
-  std::atexit(exitTrampolines[index]);
+  RuntimeAssert(hook != nullptr);
+  auto* entry = new ExitHook{hook, newestExitHook.load(std::memory_order_relaxed)};
+  newestExitHook.store(entry, std::memory_order_release);
+  std::atexit(ExitTrampoline);
 }
 
 int RunApplication(int argc, char** argv, MainProcedure mainProcedure) {

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "runtime/errors.h"
 #include "runtime/startup.h"
@@ -28,6 +29,16 @@ void Say(const char* text) { [[maybe_unused]] ssize_t n = write(1, text, std::st
 void FirstHook() { Say("first hook\n"); }
 void SecondHook() { Say("second hook\n"); }
 
+template <int N>
+void NumberedHook() {
+  Say((std::to_string(N) + " ").c_str());
+}
+
+template <int... N>
+void AddNumberedHooks(std::integer_sequence<int, N...>) {
+  (AddExitHook(NumberedHook<N>), ...);
+}
+
 void Crash() {
   void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   Say(std::to_string(*static_cast<volatile int*>(page)).c_str());
@@ -38,6 +49,7 @@ void Main() {
   AddExitHook(FirstHook);
   AddExitHook(SecondHook);
   if (scenario == "return") return;
+  if (scenario == "many-hooks") AddNumberedHooks(std::make_integer_sequence<int, 100>());
   if (scenario == "error") RaiseError(u"List index out of range");
   if (scenario == "std-error") throw std::runtime_error("out of memory");
   if (scenario == "handled") {
@@ -67,7 +79,8 @@ void Main() {
               << "startDir=" << ToBytes(ApplicationState.startDir) << "\n"
               << "title=" << ToBytes(ApplicationState.title) << "\n"
               << "cwd=" << std::filesystem::current_path().string() << "\n";
-    for (const auto& argument : ApplicationState.arguments) std::cout << "arg=" << ToBytes(argument) << "\n";
+    for (const auto& argument : ApplicationState.arguments)
+      std::cout << "arg=" << ToBytes(argument) << "\n";
     std::cout.flush();
   }
   if (scenario == "console") {

@@ -29,6 +29,15 @@ TEST(ExitPath, NormalReturnExitsZeroAfterHooks) {
   EXPECT_EQ(result.err, "");
 }
 
+TEST(ExitPath, HooksHaveNoLimitAndRunNewestFirst) {
+  auto result = Probe("many-hooks");
+  ASSERT_TRUE(result.exited);
+  EXPECT_EQ(result.status, 0);
+  std::string expected;
+  for (int i = 99; i >= 0; --i) expected += std::to_string(i) + " ";
+  EXPECT_EQ(result.out, expected + kHooksInReverse);
+}
+
 TEST(ExitPath, UncaughtErrorPrintsTextWithoutLineEndAndExits255AfterHooks) {
   auto result = Probe("error");
   ASSERT_TRUE(result.exited);
@@ -60,7 +69,8 @@ TEST(Signals, TerminateExitsZeroAfterHooks) {
 }
 
 TEST(Signals, CrashSignalsRunHooksThenEndByTheSignal) {
-  for (auto [scenario, signal] : {std::pair{"segv", SIGSEGV}, {"sigbus", SIGBUS}, {"sigtrap", SIGTRAP}}) {
+  for (auto [scenario, signal] :
+       {std::pair{"segv", SIGSEGV}, {"sigbus", SIGBUS}, {"sigtrap", SIGTRAP}}) {
     SCOPED_TRACE(scenario);
     auto result = Probe(scenario);
     EXPECT_FALSE(result.exited);
@@ -84,16 +94,26 @@ TEST(StartUp, RelativePathsResolveAgainstTheExecutablesDirectory) {
 
   ASSERT_TRUE(result.exited);
   EXPECT_EQ(result.status, 0);
-  std::string expected = "data=beside the executable\n"
-                         "exeDir=" + exe.parent_path().string() + "\n"
-                         "exePath=" + exe.string() + "\n"
-                         "startDir=" + fs::canonical(elsewhere.parent_path()).string() + "/" +
-                         elsewhere.filename().string() + "\n"
-                         "title=Kelpora Application\n"
-                         "cwd=" + exe.parent_path().string() + "\n"
-                         "arg=" + exe.string() + "\n"
-                         "arg=startup\n"
-                         "arg=second arg\n";
+  std::string expected =
+      "data=beside the executable\n"
+      "exeDir=" +
+      exe.parent_path().string() +
+      "\n"
+      "exePath=" +
+      exe.string() +
+      "\n"
+      "startDir=" +
+      fs::canonical(elsewhere.parent_path()).string() + "/" + elsewhere.filename().string() +
+      "\n"
+      "title=Kelpora Application\n"
+      "cwd=" +
+      exe.parent_path().string() +
+      "\n"
+      "arg=" +
+      exe.string() +
+      "\n"
+      "arg=startup\n"
+      "arg=second arg\n";
   EXPECT_EQ(result.out.substr(0, result.out.find("second hook")), expected);
 }
 
@@ -102,7 +122,8 @@ TEST(Console, AnswersAreReadFromStandardInput) {
   ASSERT_TRUE(result.exited);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out.substr(0, result.out.find("second hook")),
-            "Save (Yes/No)?Quit (Yes/No/Cancel)?Quit (Yes/No/Cancel)?Enter a filename:[level.map]\r\n1 0 -1\n");
+            "Save (Yes/No)?Quit (Yes/No/Cancel)?Quit (Yes/No/Cancel)?Enter a "
+            "filename:[level.map]\r\n1 0 -1\n");
 }
 
 }  // namespace
