@@ -1,7 +1,7 @@
 // Substrings, search, padding, trimming and number renderings.
-#include <gtest/gtest.h>
-
 #include "runtime/string_helpers.h"
+
+#include <gtest/gtest.h>
 
 using namespace kelpora;
 
@@ -12,6 +12,8 @@ TEST(StringHelpers, MidCountsFromOne) {
   EXPECT_EQ(Mid(u"abcde", 0, 3), u"ab");  // the place before the text uses up count
   EXPECT_EQ(Mid(u"abcde", -1, 3), u"a");
   EXPECT_EQ(Mid(u"abcde", 2, -1), u"bcde");
+  EXPECT_EQ(Mid(u"abcde", 0, -1), u"abcde");  // places before the text add no blanks
+  EXPECT_EQ(Mid(u"abcde", -3, -1), u"abcde");
   EXPECT_EQ(Mid(u"abcde", 4, 10), u"de");
   EXPECT_EQ(Mid(u"abcde", 6, 1), u"");
   EXPECT_EQ(Mid(u"abcde", 5, 1), u"e");
