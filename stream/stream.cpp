@@ -319,9 +319,12 @@ void CopyUntilEnd(const Ref<TDataStream>& from, const Ref<TDataStream>& to, int 
 
 void CopyCount(const Ref<TDataStream>& from, const Ref<TDataStream>& to, int count, int bufSize) {
   std::vector<uint8_t> buffer(std::max(std::min(bufSize, std::max(count, 1)), 1));
-  while (count > 0) {
-    int n = std::min(count, static_cast<int>(buffer.size()));
-    from->ReadFully(buffer.data(), n);
+  // Only bytes actually read are written: a source that ends first ends the copy.
+  while (count > 0 && !from->Eof()) {
+    int want = std::min(count, static_cast<int>(buffer.size()));
+    int n = from->Read(buffer.data(), want);
+    if (n <= 0) throw TStreamReadError();
+    n = std::min(n, want);
     to->WriteFully(buffer.data(), n);
     count -= n;
   }

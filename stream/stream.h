@@ -194,7 +194,9 @@ void SaveAllText(std::u16string_view text, const Ref<TObject>& url);
 void SaveAllText(std::u16string_view text, std::u16string_view url);
 // Copies until `from` ends (or a read moves nothing), `bufSize` bytes at a time.
 void CopyUntilEnd(const Ref<TDataStream>& from, const Ref<TDataStream>& to, int bufSize);
-// Copies exactly `count` bytes (ReadFully / WriteFully), `bufSize` at a time.
+// Copies `count` bytes, `bufSize` at a time, or fewer when `from` ends first;
+// never writes a byte it did not read. A read that moves nothing before the
+// end raises TStreamReadError, a failed write TStreamWriteError.
 void CopyCount(const Ref<TDataStream>& from, const Ref<TDataStream>& to, int count, int bufSize);
 
 // One free function per stream operation; none raises the null-object error.

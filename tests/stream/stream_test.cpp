@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "runtime/text.h"
+#include "stream/bank.h"
 #include "stream/incbin.h"
 #include "temp_dir.h"
 
@@ -369,6 +370,18 @@ TEST(WholeStreams, CopyUntilEndAndCopyCount) {
   EXPECT_EQ(to->Pos(), 9);
   // Copying more than the destination holds is a write error.
   EXPECT_THROW(CopyCount(MakeRef<ScriptedStream>(10, 10, 10), to, 5, 8), TStreamWriteError);
+}
+
+TEST(WholeStreams, CopyCountWritesOnlyWhatItRead) {
+  // A source shorter than the count ends the copy at its end.
+  auto bank = TBank::Create(0);
+  CopyCount(MakeRef<ScriptedStream>(1500, 1024, 1500), CreateBankStream(bank), 3000, 1024);
+  ASSERT_EQ(bank->Size(), 1500);
+  for (int i = 0; i < 1500; ++i) ASSERT_EQ(bank->PeekU8(i), i & 0xFF) << i;
+  // A source that stops short of its end is a read error, as in ReadFully.
+  auto out = CreateBankStream(TBank::Create(0));
+  EXPECT_THROW(CopyCount(MakeRef<ScriptedStream>(100, 30, 40), out, 100, 64), TStreamReadError);
+  EXPECT_EQ(out->Size(), 40);
 }
 
 }  // namespace
