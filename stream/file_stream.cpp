@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
+#include <vector>
 
 #include "runtime/text.h"
 #include "stream/stream.h"
@@ -17,9 +19,9 @@ int ClampOffset(long offset) {
   return static_cast<int>(std::min<long>(offset, INT_MAX));
 }
 
-bool Exists(const std::string& path) {
+bool Exists(const char* path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode));
+  return ::stat(path, &info) == 0 && (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode));
 }
 
 bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
@@ -45,22 +47,45 @@ String FindEntry(const std::string& dir, std::u16string_view name) {
 }  // namespace
 
 String ResolvePathCase(std::u16string_view path) {
-  if (Exists(ToBytes(path))) return String(path);
-  size_t slash = path.size() >= 2 ? path.rfind(u'/', path.size() - 2) : std::u16string_view::npos;
-  if (slash == std::u16string_view::npos) {
-    String entry = FindEntry(".", path);
-    return entry;
+  // Walk back from the whole path to the longest part that exists as written
+  // (or to the first component), then match the remaining components forward
+  // one directory at a time. A loop, not recursion: a path may have any
+  // number of components. `bytes` is cut in place with a terminator to test
+  // each shorter part without copying it.
+  std::string bytes = ToBytes(path);
+  std::vector<size_t> cuts;  // the "/" before each unresolved component, last one first
+  size_t length = bytes.size();
+  String resolved;
+  for (;;) {
+    char kept = bytes[length];
+    bytes[length] = '\0';
+    bool exists = Exists(bytes.c_str());
+    bytes[length] = kept;
+    if (exists) {
+      resolved = String(path.substr(0, length));
+      break;
+    }
+    std::u16string_view part = path.substr(0, length);
+    size_t slash = length >= 2 ? part.rfind(u'/', length - 2) : std::u16string_view::npos;
+    if (slash == std::u16string_view::npos) {
+      resolved = FindEntry(".", part);
+      break;
+    }
+    if (slash == 0) {
+      // An absolute path's first component is looked up in the root directory.
+      String entry = FindEntry("/", part.substr(1));
+      if (!entry.empty()) resolved = u"/" + entry;
+      break;
+    }
+    cuts.push_back(slash);
+    length = slash;
   }
-  std::u16string_view name = path.substr(slash + 1);
-  if (slash == 0) {
-    // An absolute path's first component is looked up in the root directory.
-    String entry = FindEntry("/", name);
-    return entry.empty() ? String() : u"/" + entry;
+  for (size_t i = cuts.size(); i-- > 0 && !resolved.empty();) {
+    size_t end = i == 0 ? path.size() : cuts[i - 1];
+    String entry = FindEntry(ToBytes(resolved), path.substr(cuts[i] + 1, end - cuts[i] - 1));
+    resolved = entry.empty() ? String() : resolved + u"/" + entry;
   }
-  String dir = ResolvePathCase(path.substr(0, slash));
-  if (dir.empty()) return {};
-  String entry = FindEntry(ToBytes(dir), name);
-  return entry.empty() ? String() : dir + u"/" + entry;
+  return resolved;
 }
 
 TFileStream::~TFileStream() { TFileStream::Close(); }

@@ -123,12 +123,20 @@ TEST_F(FileStreamTest, ResolvePathCase) {
   EXPECT_EQ(ResolvePathCase(u"Data/Level1/Map.TXT"), u"Data/Level1/Map.TXT");
   EXPECT_EQ(ResolvePathCase(u"DATA/level1/map.txt"), u"Data/Level1/Map.TXT");
   EXPECT_EQ(ResolvePathCase(u"data"), u"Data");
+  EXPECT_EQ(ResolvePathCase(u"Data/LEVEL1/map.txt"), u"Data/Level1/Map.TXT");
   EXPECT_EQ(ResolvePathCase(u"data/missing/map.txt"), u"");
   EXPECT_EQ(ResolvePathCase(u"nothing"), u"");
   String absolute = FromBytes(fs::current_path().string()) + u"/DATA/level1/MAP.txt";
   String actual = FromBytes(fs::current_path().string()) + u"/Data/Level1/Map.TXT";
   EXPECT_EQ(ResolvePathCase(absolute), actual);
   EXPECT_EQ(ResolvePathCase(UpperAscii(actual)), actual);  // the first component too
+}
+
+TEST_F(FileStreamTest, DeepMissingPathsFailWithoutExhaustingTheStack) {
+  String deep = u"Data";
+  for (int i = 0; i < 60000; ++i) deep += u"/a";
+  EXPECT_EQ(ResolvePathCase(deep), u"");
+  EXPECT_FALSE(OpenForReading(deep));
 }
 
 TEST_F(FileStreamTest, DirectoriesAreNotStreams) {
