@@ -57,11 +57,15 @@ TBank::~TBank() {
   if (capacity >= 0) delete[] buf;
 }
 
+int TBank::GrownCapacity(int capacity, int newSize) {
+  int64_t grown = capacity < 0 ? 0 : static_cast<int64_t>(capacity) * 3 / 2;
+  return static_cast<int>(std::min<int64_t>(std::max<int64_t>(grown, newSize), INT_MAX));
+}
+
 void TBank::Resize(int newSize) {
   newSize = std::max(newSize, 0);
   if (capacity < newSize) {
-    int64_t grown = capacity < 0 ? 0 : static_cast<int64_t>(capacity) * 3 / 2;
-    int newCapacity = static_cast<int>(std::max<int64_t>(grown, newSize));
+    int newCapacity = GrownCapacity(capacity, newSize);
     auto* block = new uint8_t[newCapacity]();
     if (size > 0) std::memcpy(block, buf, static_cast<size_t>(size));
     if (capacity >= 0) delete[] buf;

@@ -19,9 +19,12 @@ class TBank : public TObject {
   uint8_t* Buf() const { return buf; }
   int Size() const { return size; }
   int Capacity() const { return capacity; }
-  // Growing past the capacity allocates max(capacity * 3 / 2, newSize);
+  // Growing past the capacity allocates GrownCapacity(capacity, newSize);
   // shrinking keeps the block. A static bank that grows owns its new block.
   void Resize(int newSize);
+  // max(capacity * 3 / 2, newSize), at most INT_MAX, the largest bank there
+  // can be; just newSize for a static bank (capacity -1).
+  static int GrownCapacity(int capacity, int newSize);
   // stream.Read / stream.Write of the bank's bytes from `offset`.
   int ReadFrom(const Ref<TDataStream>& stream, int offset, int count);
   int WriteTo(const Ref<TDataStream>& stream, int offset, int count);

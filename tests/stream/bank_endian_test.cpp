@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <filesystem>
 
@@ -62,6 +63,16 @@ TEST_F(BankTest, ResizeKeepsContentsAndZeroesNewBytes) {
   bank->Resize(-3);
   EXPECT_EQ(bank->Size(), 0);
   EXPECT_EQ(CreateBank(-1)->Capacity(), 0);
+}
+
+TEST_F(BankTest, GrowthStopsAtTheLargestBank) {
+  EXPECT_EQ(TBank::GrownCapacity(10, 11), 15);
+  EXPECT_EQ(TBank::GrownCapacity(10, 40), 40);
+  EXPECT_EQ(TBank::GrownCapacity(-1, 7), 7);
+  // From 1.5 GB up, half again is past the int range: the bank grows to its limit.
+  EXPECT_EQ(TBank::GrownCapacity(1431655765, 1431655766), INT_MAX);
+  EXPECT_EQ(TBank::GrownCapacity(1610612736, 1610612737), INT_MAX);
+  EXPECT_EQ(TBank::GrownCapacity(INT_MAX - 1, INT_MAX), INT_MAX);
 }
 
 TEST_F(BankTest, StaticBanksLeaveTheirBlockAlone) {
