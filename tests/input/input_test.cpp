@@ -36,15 +36,59 @@ TEST(KeyTranslation, RulesAndTable) {
   EXPECT_EQ(TranslateKeysym(XK_Down), 40);
   EXPECT_EQ(TranslateKeysym(XK_F1), 112);
   EXPECT_EQ(TranslateKeysym(XK_F12), 123);
-  EXPECT_EQ(TranslateKeysym(XK_Shift_L), 160);
-  EXPECT_EQ(TranslateKeysym(XK_Shift_R), 161);
-  EXPECT_EQ(TranslateKeysym(XK_Control_R), 163);
-  EXPECT_EQ(TranslateKeysym(XK_Home), 36);
-  EXPECT_EQ(TranslateKeysym(XK_KP_Enter), 13);
-  EXPECT_EQ(TranslateKeysym(XK_KP_Subtract), 109);
-  EXPECT_EQ(TranslateKeysym(XK_Delete), 46);
-  EXPECT_EQ(TranslateKeysym(XK_comma), 188);
-  EXPECT_EQ(TranslateKeysym(XK_grave), 192);
+  // Every key of the fixed table, by its real keysym.
+  const struct {
+    KeySym keysym;
+    int32_t code;
+  } table[] = {
+      {XK_Scroll_Lock, 145},
+      {XK_apostrophe, 222},
+      {XK_comma, 188},
+      {XK_minus, 107},
+      {XK_period, 190},
+      {XK_slash, 191},
+      {XK_semicolon, 186},
+      {XK_equal, 109},
+      {XK_Home, 36},
+      {XK_Page_Up, 33},
+      {XK_Page_Down, 34},
+      {XK_End, 35},
+      {XK_bracketleft, 219},
+      {XK_backslash, 226},
+      {XK_bracketright, 221},
+      {XK_grave, 192},
+      {XK_Num_Lock, 144},
+      {XK_KP_Enter, 13},
+      {XK_KP_Home, 103},
+      {XK_KP_Left, 100},
+      {XK_KP_Up, 104},
+      {XK_KP_Right, 102},
+      {XK_KP_Down, 98},
+      {XK_KP_Page_Up, 105},
+      {XK_KP_Page_Down, 99},
+      {XK_KP_End, 97},
+      {XK_KP_Begin, 101},
+      {XK_KP_Insert, 96},
+      {XK_KP_Delete, 110},
+      {XK_KP_Multiply, 106},
+      {XK_KP_Add, 107},
+      {XK_KP_Subtract, 109},
+      {XK_KP_Divide, 111},
+      {XK_Shift_L, 160},
+      {XK_Shift_R, 161},
+      {XK_Control_L, 162},
+      {XK_Control_R, 163},
+      {XK_Alt_L, 164},
+      {XK_Alt_R, 165},
+      {XK_Super_L, 91},
+      {XK_Super_R, 92},
+      {XK_Delete, 46},
+      // Insert's low byte 0x63 is a letter's: the letter rule wins over its table entry (45).
+      {XK_Insert, 'C'},
+  };
+  for (const auto& key : table) {
+    EXPECT_EQ(TranslateKeysym(key.keysym), key.code) << XKeysymToString(key.keysym);
+  }
   // Only the low byte counts: Print (0xFF61) reads as the letter A; keypad
   // digits with Num Lock pass through.
   EXPECT_EQ(TranslateKeysym(XK_Print), 65);
