@@ -1,5 +1,6 @@
 #include "audio/sample.h"
 
+#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -17,85 +18,71 @@ bool ConvertibleFormat(int format) { return format >= 1 && format <= 6; }
 
 [[noreturn]] void RaiseUnimplemented() { RaiseError(u"Unimplemented sample format conversion"); }
 
-inline int16_t Little16(const uint8_t* p) { return int16_t(uint16_t(p[0] | p[1] << 8)); }
-inline int16_t Big16(const uint8_t* p) { return int16_t(uint16_t(p[0] << 8 | p[1])); }
-inline void PutLittle16(uint8_t* p, int v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
+// Samples travel between the two kernels below as native 16-bit pairs, left
+// then right: the values of the big-endian stereo pivot without its byte order.
+inline uint16_t Swap(uint16_t v) { return uint16_t(v << 8 | v >> 8); }
+inline int16_t Load16(const uint8_t* p, bool bigEndian) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  if (bigEndian != (std::endian::native == std::endian::big)) v = Swap(v);
+  return int16_t(v);
 }
-inline void PutBig16(uint8_t* p, int v) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
+inline void Store16(uint8_t* p, int value, bool bigEndian) {
+  uint16_t v = uint16_t(value);
+  if (bigEndian != (std::endian::native == std::endian::big)) v = Swap(v);
+  std::memcpy(p, &v, 2);
 }
-inline int Widen8(uint8_t u) { return u * 257 - 32768; }
+inline int16_t Widen8(uint8_t u) { return int16_t(u * 257 - 32768); }
 inline uint8_t Narrow8(int v) { return uint8_t((v + 32768) / 257); }
+inline int Mix(const int16_t* lr) { return (lr[0] + lr[1]) / 2; }  // truncated toward zero
 
-// Into the pivot format: big-endian left then right.
-void Widen(const uint8_t* src, int format, uint8_t* dst, int frames) {
+// To the pivot's values.
+void Widen(const uint8_t* src, int format, int16_t* lr, int frames) {
   switch (format) {
     case SAMPLE_MONO8:
-      for (int i = 0; i < frames; ++i) {
-        const int v = Widen8(src[i]);
-        PutBig16(dst + 4 * i, v);
-        PutBig16(dst + 4 * i + 2, v);
-      }
+      for (int i = 0; i < frames; ++i) lr[2 * i] = lr[2 * i + 1] = Widen8(src[i]);
       break;
     case SAMPLE_MONO16LE:
-      for (int i = 0; i < frames; ++i) {
-        const int v = Little16(src + 2 * i);
-        PutBig16(dst + 4 * i, v);
-        PutBig16(dst + 4 * i + 2, v);
-      }
+    case SAMPLE_MONO16BE: {
+      const bool big = format == SAMPLE_MONO16BE;
+      for (int i = 0; i < frames; ++i) lr[2 * i] = lr[2 * i + 1] = Load16(src + 2 * i, big);
       break;
-    case SAMPLE_MONO16BE:
-      for (int i = 0; i < frames; ++i) {
-        std::memcpy(dst + 4 * i, src + 2 * i, 2);
-        std::memcpy(dst + 4 * i + 2, src + 2 * i, 2);
-      }
-      break;
+    }
     case SAMPLE_STEREO8:
-      for (int i = 0; i < frames; ++i) {
-        PutBig16(dst + 4 * i, Widen8(src[2 * i]));
-        PutBig16(dst + 4 * i + 2, Widen8(src[2 * i + 1]));
-      }
+      for (int i = 0; i < 2 * frames; ++i) lr[i] = Widen8(src[i]);
       break;
     case SAMPLE_STEREO16LE:
-      for (int i = 0; i < 2 * frames; ++i) PutBig16(dst + 2 * i, Little16(src + 2 * i));
+    case SAMPLE_STEREO16BE: {
+      const bool big = format == SAMPLE_STEREO16BE;
+      for (int i = 0; i < 2 * frames; ++i) lr[i] = Load16(src + 2 * i, big);
       break;
-    case SAMPLE_STEREO16BE:
-      std::memcpy(dst, src, size_t(frames) * 4);
-      break;
+    }
     default:
       RaiseUnimplemented();
   }
 }
 
-// Out of the pivot format.
-void Narrow(const uint8_t* src, uint8_t* dst, int format, int frames) {
+// From the pivot's values.
+void Narrow(const int16_t* lr, uint8_t* dst, int format, int frames) {
   switch (format) {
     case SAMPLE_MONO8:
-      for (int i = 0; i < frames; ++i) {
-        const int m = (Big16(src + 4 * i) + Big16(src + 4 * i + 2)) / 2;
-        dst[i] = Narrow8(m);
-      }
+      for (int i = 0; i < frames; ++i) dst[i] = Narrow8(Mix(lr + 2 * i));
       break;
     case SAMPLE_MONO16LE:
-      for (int i = 0; i < frames; ++i)
-        PutLittle16(dst + 2 * i, (Big16(src + 4 * i) + Big16(src + 4 * i + 2)) / 2);
+    case SAMPLE_MONO16BE: {
+      const bool big = format == SAMPLE_MONO16BE;
+      for (int i = 0; i < frames; ++i) Store16(dst + 2 * i, Mix(lr + 2 * i), big);
       break;
-    case SAMPLE_MONO16BE:
-      for (int i = 0; i < frames; ++i)
-        PutBig16(dst + 2 * i, (Big16(src + 4 * i) + Big16(src + 4 * i + 2)) / 2);
-      break;
+    }
     case SAMPLE_STEREO8:
-      for (int i = 0; i < 2 * frames; ++i) dst[i] = Narrow8(Big16(src + 2 * i));
+      for (int i = 0; i < 2 * frames; ++i) dst[i] = Narrow8(lr[i]);
       break;
     case SAMPLE_STEREO16LE:
-      for (int i = 0; i < 2 * frames; ++i) PutLittle16(dst + 2 * i, Big16(src + 2 * i));
+    case SAMPLE_STEREO16BE: {
+      const bool big = format == SAMPLE_STEREO16BE;
+      for (int i = 0; i < 2 * frames; ++i) Store16(dst + 2 * i, lr[i], big);
       break;
-    case SAMPLE_STEREO16BE:
-      std::memcpy(dst, src, size_t(frames) * 4);
-      break;
+    }
     default:
       RaiseUnimplemented();
   }
@@ -179,17 +166,15 @@ void ConvertPcm(const void* source, int sourceFormat, void* target, int targetFo
   auto* dst = static_cast<uint8_t*>(target);
   if (sourceFormat == targetFormat) {
     if (!KnownFormat(sourceFormat)) RaiseUnimplemented();
-    if (frames > 0) std::memcpy(dst, src, size_t(frames) * BYTES_PER_FRAME[sourceFormat]);
+    const size_t bytes = frames > 0 ? size_t(frames) * BYTES_PER_FRAME[sourceFormat] : 0;
+    if (bytes > 0) std::memcpy(dst, src, bytes);
     return;
   }
   if (!ConvertibleFormat(sourceFormat) || !ConvertibleFormat(targetFormat)) RaiseUnimplemented();
   if (frames <= 0) return;
-  if (sourceFormat == SAMPLE_STEREO16BE) return Narrow(src, dst, targetFormat, frames);
-  if (targetFormat == SAMPLE_STEREO16BE) return Widen(src, sourceFormat, dst, frames);
-
   // Through the pivot a slice at a time, so the scratch stays in the cache.
   constexpr int SLICE = 1024;
-  alignas(16) uint8_t pivot[SLICE * 4];
+  alignas(64) int16_t pivot[SLICE * 2];
   const int inBytes = BYTES_PER_FRAME[sourceFormat];
   const int outBytes = BYTES_PER_FRAME[targetFormat];
   for (int done = 0; done < frames; done += SLICE) {

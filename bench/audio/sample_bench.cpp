@@ -1,0 +1,149 @@
+// Loading the level music from its embedded block beside a plain vorbisfile
+// ov_read loop over the same bytes; conversions beside a memcpy of the bytes
+// they write; and the peak memory of loading the level music against the
+// size of its PCM.
+#include <benchmark/benchmark.h>
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/loaders/ogg_loader.h"
+#include "audio/loaders/wav_loader.h"
+#include "game/game_files.h"
+#include "stream/incbin.h"
+
+using namespace kelpora;
+
+namespace {
+
+constexpr char16_t LEVEL_MUSIC[] = u"DATAS/music-level1.ogg";
+
+String LevelMusicUrl() {
+  InitOggLoader();
+  InitWavLoader();
+  return game::RegisterGameFile(LEVEL_MUSIC);
+}
+
+void LoadSampleLevelMusic(benchmark::State& state) {
+  const String url = LevelMusicUrl();
+  for (auto _ : state) {
+    Ref<TSampleData> sample = LoadSample(url);
+    if (!sample) state.SkipWithError("not decoded");
+    benchmark::DoNotOptimize(sample->data);
+  }
+}
+
+// The peer: vorbisfile reading from memory, into a buffer of the announced size.
+struct Memory {
+  const uint8_t* data;
+  long size, pos;
+};
+
+size_t MemoryRead(void* out, size_t size, size_t count, void* source) {
+  auto* m = static_cast<Memory*>(source);
+  size_t bytes = std::min(size * count, size_t(m->size - m->pos));
+  std::memcpy(out, m->data + m->pos, bytes);
+  m->pos += long(bytes);
+  return bytes / size;
+}
+
+int MemorySeek(void* source, ogg_int64_t offset, int whence) {
+  auto* m = static_cast<Memory*>(source);
+  const long base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->pos : m->size;
+  if (base + offset < 0 || base + offset > m->size) return -1;
+  m->pos = long(base + offset);
+  return 0;
+}
+
+long MemoryTell(void* source) { return static_cast<Memory*>(source)->pos; }
+
+void VorbisfileLevelMusic(benchmark::State& state) {
+  LevelMusicUrl();
+  Memory memory{FindResourceData(LEVEL_MUSIC), FindResourceSize(LEVEL_MUSIC), 0};
+  for (auto _ : state) {
+    memory.pos = 0;
+    OggVorbis_File vf;
+    if (ov_open_callbacks(&memory, &vf, nullptr, 0, {MemoryRead, MemorySeek, nullptr, MemoryTell}))
+      state.SkipWithError("not opened");
+    const int64_t bytes = ov_pcm_total(&vf, 0) * 2 * ov_info(&vf, -1)->channels;
+    std::unique_ptr<char[]> pcm(new char[size_t(bytes)]);
+    int64_t done = 0;
+    int link = 0;
+    while (done < bytes) {
+      const long n = ov_read(&vf, pcm.get() + done, int(std::min<int64_t>(bytes - done, 1 << 30)),
+                             0, 2, 1, &link);
+      if (n <= 0) break;
+      done += n;
+    }
+    ov_clear(&vf);
+    benchmark::DoNotOptimize(pcm.get());
+  }
+}
+
+constexpr int FRAMES = 10'000'000;
+
+void Convert(benchmark::State& state, int from, int to) {
+  std::vector<uint8_t> in(size_t(FRAMES) * BytesPerFrame(from));
+  for (size_t i = 0; i < in.size(); ++i) in[i] = uint8_t(i * 2654435761u >> 13);
+  std::vector<uint8_t> out(size_t(FRAMES) * BytesPerFrame(to));
+  for (auto _ : state) {
+    ConvertPcm(in.data(), from, out.data(), to, FRAMES);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(out.size()));
+}
+
+void Memcpy(benchmark::State& state, int to) {
+  std::vector<uint8_t> in(size_t(FRAMES) * BytesPerFrame(to), 1);
+  std::vector<uint8_t> out(in.size());
+  for (auto _ : state) {
+    std::memcpy(out.data(), in.data(), in.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(out.size()));
+}
+
+long StatusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field)));
+  return -1;
+}
+
+// Resident memory gained at the peak of LoadSample, over the bytes of the
+// PCM it returns: the high-water mark is reset first (clear_refs 5).
+void PeakMemoryLevelMusic(benchmark::State& state) {
+  const String url = LevelMusicUrl();
+  double ratio = 0;
+  for (auto _ : state) {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = StatusKb("VmRSS:");
+    Ref<TSampleData> sample = LoadSample(url);
+    const long peak = StatusKb("VmHWM:");
+    ratio = double(peak - before) * 1024 / sample->capacity;
+    state.counters["pcm_MB"] = sample->capacity / 1e6;
+    state.counters["peak_gain_MB"] = double(peak - before) * 1024 / 1e6;
+  }
+  state.counters["peak_over_pcm"] = ratio;
+}
+
+}  // namespace
+
+BENCHMARK(LoadSampleLevelMusic)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(VorbisfileLevelMusic)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(Convert, mono16_to_stereo16, SAMPLE_MONO16LE, SAMPLE_STEREO16LE)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Memcpy, stereo16_bytes, SAMPLE_STEREO16LE)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Convert, stereo8_to_stereo16be, SAMPLE_STEREO8, SAMPLE_STEREO16BE)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Memcpy, stereo16be_bytes, SAMPLE_STEREO16BE)->Unit(benchmark::kMillisecond);
+BENCHMARK(PeakMemoryLevelMusic)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+BENCHMARK_MAIN();
