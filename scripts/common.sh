@@ -71,3 +71,23 @@ start_xorg_dummy() {
   export KELPORA_XORG_DISPLAY=":$display"
   echo "Xorg (dummy driver) running on $KELPORA_XORG_DISPLAY"
 }
+
+# Starts a PulseAudio server with a null sink in a private runtime directory
+# and exports KELPORA_PULSE_SINK (its name) and XDG_RUNTIME_DIR (where clients
+# find it). Programs get a /dev/dsp through its OSS emulation library in LD_PRELOAD.
+start_pulseaudio() {
+  local dir
+  dir=$(mktemp -d)
+  export XDG_RUNTIME_DIR="$dir"
+  pulseaudio --daemonize=no --exit-idle-time=-1 --system=false -n \
+    --load="module-null-sink sink_name=kelpora" --load=module-native-protocol-unix \
+    >"$dir/pulseaudio.log" 2>&1 &
+  KELPORA_SERVER_PIDS+=($!)
+  for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start; see $dir/pulseaudio.log" >&2; return 1; }
+  export KELPORA_PULSE_SINK=kelpora
+  echo "PulseAudio running with null sink $KELPORA_PULSE_SINK"
+}

@@ -52,7 +52,9 @@ TEST(MixerRings, TenMillionVoicesThroughTheOutputThread) {
       << once->references.load() << " references left";
   held->stop();
   EXPECT_TRUE(WaitFor([&] { return looped->references.load() == 1; }, 5));
-  EXPECT_LE(device->engine->voicecount(), 3 * MIX_RING_SLOTS);
+  // Bounded by what can be in flight at once (pending ring, a few passes'
+  // worth of linked voices, the free ring), not by the number of starts.
+  EXPECT_LE(device->engine->voicecount(), 8 * MIX_RING_SLOTS);
   device->close();
   EXPECT_TRUE(device->finished());
   device->dispose();
