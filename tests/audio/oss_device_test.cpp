@@ -132,6 +132,20 @@ TEST_F(OssFifo, CloseGivesUpOnAWriteThatNeverReturns) {
   EXPECT_GT(Drain(), 0);  // then the thread finishes its write and ends
 }
 
+TEST_F(OssFifo, AReaderThatGoesAwayEndsTheThreadNotTheProcess) {
+  auto* device = new linuxaudio(path);
+  device->open();
+  OpenReader();
+  close(reader);  // the next write fails with a broken pipe
+  reader = -1;
+  for (int i = 0; i < 200 && !device->finished(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(device->finished());  // ended, not spinning on failed writes
+  EXPECT_FALSE(device->deviceopen());
+  device->close();
+  device->dispose();
+}
+
 TEST(OssDevice, WithoutADeviceSaysSoOnceAndGoesOn) {
   ProcessResult r = RunProcess(AUDIO_PROBE, {"nodevice"});
   ASSERT_TRUE(r.exited) << r.err;
