@@ -37,7 +37,7 @@ class TBankProtocol : public TStreamProtocol {
 
 Ref<TBank> LoadFrom(const Ref<TDataStream>& stream) {
   if (!stream) return nullptr;
-  std::vector<uint8_t> bytes = LoadAllBytes(stream);
+  ByteBuffer bytes = LoadAllBytes(stream);
   stream->Close();
   auto bank = TBank::Create(static_cast<int>(bytes.size()));
   if (!bytes.empty()) std::memcpy(bank->buf, bytes.data(), bytes.size());

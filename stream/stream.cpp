@@ -240,31 +240,39 @@ Ref<TDataStream> OpenForReading(std::u16string_view url) { return OpenUrlStream(
 Ref<TDataStream> OpenForWriting(const Ref<TObject>& url) { return OpenUrlStream(url, 0, 1); }
 Ref<TDataStream> OpenForWriting(std::u16string_view url) { return OpenUrlStream(url, 0, 1); }
 
+ByteBuffer ByteBuffer::ReadToEnd(TDataStream& stream) {
+  // A file's reported rest is read with one call into a block of exactly
+  // that size; bytes past `count` are never read or handed out.
+  int pos = stream.Pos();
+  int size = stream.Size();
+  size_t capacity = 1024;
+  if (pos >= 0 && size > pos) capacity = std::max(capacity, static_cast<size_t>(size - pos));
+  ByteBuffer out;
+  out.bytes_.reset(new uint8_t[capacity]);
+  size_t count = 0;
+  while (!stream.Eof()) {
+    if (count == capacity) {
+      if (count >= static_cast<size_t>(INT_MAX)) break;
+      capacity = std::min<size_t>(count * 3 / 2, INT_MAX);
+      std::unique_ptr<uint8_t[]> grown(new uint8_t[capacity]);
+      std::memcpy(grown.get(), out.bytes_.get(), count);
+      out.bytes_ = std::move(grown);
+    }
+    int n = stream.Read(out.bytes_.get() + count, static_cast<int>(capacity - count));
+    if (n <= 0) break;  // a stream that stops giving bytes has ended
+    count += std::min(static_cast<size_t>(n), capacity - count);
+  }
+  out.size_ = count;
+  return out;
+}
+
 namespace {
 
-std::vector<uint8_t> LoadStreamBytes(const Ref<TDataStream>& stream) {
-  std::vector<uint8_t> buffer;
-  if (!stream) return buffer;
-  // Start at what the stream says is left, so a file loads with one read;
-  // growth by half covers streams that hold more than they report.
-  int pos = stream->Pos();
-  int size = stream->Size();
-  size_t initial = 1024;
-  if (pos >= 0 && size > pos) initial = std::max(initial, static_cast<size_t>(size - pos));
-  buffer.resize(initial);
-  size_t count = 0;
-  while (!stream->Eof()) {
-    if (count == buffer.size()) {
-      if (count >= static_cast<size_t>(INT_MAX)) break;
-      buffer.resize(std::min<size_t>(count * 3 / 2, INT_MAX));
-    }
-    int n = stream->Read(buffer.data() + count, static_cast<int>(buffer.size() - count));
-    if (n <= 0) break;  // a stream that stops giving bytes has ended
-    count += std::min<size_t>(n, buffer.size() - count);
-  }
+ByteBuffer LoadStreamBytes(const Ref<TDataStream>& stream) {
+  if (!stream) return {};
+  ByteBuffer bytes = ByteBuffer::ReadToEnd(*stream);
   stream->Close();
-  buffer.resize(count);
-  return buffer;
+  return bytes;
 }
 
 void SaveStreamBytes(const Ref<TDataStream>& stream, const uint8_t* bytes, size_t count) {
@@ -278,16 +286,12 @@ void SaveStreamBytes(const Ref<TDataStream>& stream, const uint8_t* bytes, size_
   stream->Close();
 }
 
-String BytesToText(const std::vector<uint8_t>& bytes) { return String(bytes.begin(), bytes.end()); }
+String BytesToText(const ByteBuffer& bytes) { return String(bytes.begin(), bytes.end()); }
 
 }  // namespace
 
-std::vector<uint8_t> LoadAllBytes(const Ref<TObject>& url) {
-  return LoadStreamBytes(OpenForReading(url));
-}
-std::vector<uint8_t> LoadAllBytes(std::u16string_view url) {
-  return LoadStreamBytes(OpenForReading(url));
-}
+ByteBuffer LoadAllBytes(const Ref<TObject>& url) { return LoadStreamBytes(OpenForReading(url)); }
+ByteBuffer LoadAllBytes(std::u16string_view url) { return LoadStreamBytes(OpenForReading(url)); }
 String LoadAllText(const Ref<TObject>& url) { return BytesToText(LoadAllBytes(url)); }
 String LoadAllText(std::u16string_view url) { return BytesToText(LoadAllBytes(url)); }
 

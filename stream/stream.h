@@ -6,8 +6,10 @@
 // (stream/endian_stream.h) is in between.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -179,10 +181,50 @@ Ref<TDataStream> OpenForWriting(std::u16string_view url);
 // case of "A" to "Z"), or the empty string when some component has no match.
 String ResolvePathCase(std::u16string_view path);
 
+// Bytes loaded from a stream: exactly the bytes that were read, in a block the
+// reads fill directly (it is never zero-filled only to be overwritten).
+// Converts to std::vector<uint8_t>, by copying, where a growable container is
+// wanted.
+class ByteBuffer {
+ public:
+  using value_type = uint8_t;
+  using iterator = uint8_t*;
+  using const_iterator = const uint8_t*;
+
+  ByteBuffer() = default;
+  // Everything `stream` still holds, up to INT_MAX bytes. Starts with what the
+  // stream says is left and grows by half when it holds more; stops at the
+  // end or when a read moves nothing. Does not close the stream.
+  static ByteBuffer ReadToEnd(TDataStream& stream);
+
+  uint8_t* data() noexcept { return bytes_.get(); }
+  const uint8_t* data() const noexcept { return bytes_.get(); }
+  size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  iterator begin() noexcept { return bytes_.get(); }
+  iterator end() noexcept { return bytes_.get() + size_; }
+  const_iterator begin() const noexcept { return bytes_.get(); }
+  const_iterator end() const noexcept { return bytes_.get() + size_; }
+  uint8_t& operator[](size_t i) noexcept { return bytes_[i]; }
+  uint8_t operator[](size_t i) const noexcept { return bytes_[i]; }
+
+  operator std::vector<uint8_t>() const { return {begin(), end()}; }
+  friend bool operator==(const ByteBuffer& a, const ByteBuffer& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+  friend bool operator==(const ByteBuffer& a, const std::vector<uint8_t>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+
+ private:
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_ = 0;
+};
+
 // Everything left in the URL's stream; empty when the URL does not open.
 // Stops at the end of the stream or when a read moves nothing.
-std::vector<uint8_t> LoadAllBytes(const Ref<TObject>& url);
-std::vector<uint8_t> LoadAllBytes(std::u16string_view url);
+ByteBuffer LoadAllBytes(const Ref<TObject>& url);
+ByteBuffer LoadAllBytes(std::u16string_view url);
 // LoadAllBytes with each byte as one character.
 String LoadAllText(const Ref<TObject>& url);
 String LoadAllText(std::u16string_view url);

@@ -341,6 +341,15 @@ TEST(WholeStreams, LoadFromStreamsAndStopWhenReadsStall) {
   EXPECT_EQ(source->closes, 0);  // loading through a borrowed stream
   // A stream that stops handing out bytes short of its size ends the load.
   EXPECT_EQ(LoadAllBytes(MakeRef<ScriptedStream>(5000, 100, 1234)).size(), 1234u);
+  // One that tells nothing of its size is read in growing blocks.
+  struct Sizeless : ScriptedStream {
+    using ScriptedStream::ScriptedStream;
+    int Pos() override { return -1; }
+    int Size() override { return 0; }
+  };
+  bytes = LoadAllBytes(MakeRef<Sizeless>(5000, 999, 5000));
+  ASSERT_EQ(bytes.size(), 5000u);
+  for (int i = 0; i < 5000; ++i) ASSERT_EQ(bytes[i], static_cast<uint8_t>(i)) << i;
   std::vector<uint8_t> raw = {'h', 0xE9, 'y'};
   EXPECT_EQ(LoadAllText(Over(raw)), u"h\u00e9y");
 }
