@@ -2,6 +2,7 @@
 // runs the same checks over the inputs kept under regressions/.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
