@@ -42,16 +42,13 @@ std::set<String> Names(const Ref<TArray<String>>& list) { return {list->begin(),
 
 TEST(FileSystemTest, PathTexts) {
   EXPECT_EQ(FixPath(u"a\\b\\", 1), u"a/b");
-  EXPECT_EQ(FixPath(u"a\\b\\"), u"a/b/");
   EXPECT_EQ(FixPath(u"/", 1), u"/");
   EXPECT_EQ(StripDir(u"a/b/c.txt"), u"c.txt");
-  EXPECT_EQ(StripDir(u"c.txt"), u"c.txt");
   EXPECT_EQ(StripExt(u"dir.old/file"), u"dir.old/file");
   EXPECT_EQ(ExtractExt(u"dir.old/file"), u"");
   EXPECT_EQ(StripExt(u"a/b.tar.gz"), u"a/b.tar");
   EXPECT_EQ(ExtractExt(u"a/b.tar.gz"), u"gz");
   EXPECT_EQ(StripAll(u"a/b.c"), u"b");
-  EXPECT_EQ(ParentDir(u"/a/b"), u"/a");
   EXPECT_EQ(ParentDir(u"/a"), u"/");
   EXPECT_EQ(ParentDir(u"/"), u"<bad_dir>");
   EXPECT_EQ(ParentDir(u"a"), u"<bad_dir>");
