@@ -19,6 +19,8 @@ const std::u16string_view creditsLine =
 
 Ref<TPicture> logoPicture;
 Ref<TPicture> titlePicture;
+Ref<TSoundClip> titleMusic;
+Ref<TPlayChannel> titleChannel;
 int32_t logoFrameCounter = 1;
 int32_t creditsX = 800;
 
@@ -39,6 +41,9 @@ int32_t NextCreditsX(int32_t x) {
 }
 
 int32_t ShowTitleScene() {
+  // The music starts first, so it already plays while the title picture decodes.
+  titleMusic = LoadClip(RegisterGameFile(u"intro/intromusic.ogg"), 1);
+  titleChannel = StartClip(titleMusic, nullptr);
   titlePicture = LoadPicture(RegisterGameFile(u"intro/introtitre.jpg"), -1);
   while (!KeyHits(KEY_ESCAPE)) {
     DrawPicture(titlePicture, 0, 0, 0);

@@ -32,6 +32,8 @@ std::array<Ref<TPicture>, 12> layerPictures;
 Ref<TPicture> backgroundPicture;
 Ref<TPicture> moonPicture;
 Ref<TPicture> heroPicture;
+Ref<TSoundClip> levelMusic;
+Ref<TPlayChannel> levelChannel;
 int32_t heroTick = 0;
 int32_t heroFrame = 0;
 
@@ -51,6 +53,7 @@ int32_t LoadLevelOne() {
     layerPictures[i] = LoadPicture(RegisterGameFile(levelLayers[i].file), -1);
   backgroundPicture = LoadPicture(RegisterGameFile(u"DATAS/fond.jpg"), -1);
   moonPicture = LoadPicture(RegisterGameFile(u"DATAS/lune.png"), 1);
+  levelMusic = LoadClip(RegisterGameFile(u"DATAS/music-level1.ogg"), 1);  // started with the level
   heroPicture = LoadAnimPicture(RegisterGameFile(u"DATAS/la-vask.png"), 80, 104, 0, 6, -1);
   ClearScreen();
   return 0;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audio/clips_channels.h"
 #include "vex2d/picture.h"
 
 namespace kelpora::game {
@@ -24,10 +25,13 @@ extern std::array<Ref<TPicture>, 12> layerPictures;
 extern Ref<TPicture> backgroundPicture;
 extern Ref<TPicture> moonPicture;
 extern Ref<TPicture> heroPicture;
+// The level music: loaded with the level, started when the level loop begins.
+extern Ref<TSoundClip> levelMusic;
+extern Ref<TPlayChannel> levelChannel;
 extern int32_t heroTick;
 extern int32_t heroFrame;
 
-// Shows the loading screen, then loads every picture of the level.
+// Shows the loading screen, then loads every picture of the level and its music.
 int32_t LoadLevelOne();
 // Appends the twelve layers to Layers() in table order.
 void CreateLevelLayers();

@@ -1,7 +1,9 @@
 #include "game/run_game.h"
 
+#include "audio/clips_channels.h"
 #include "audio/loaders/ogg_loader.h"
 #include "audio/loaders/wav_loader.h"
+#include "audio/mixer_backend.h"
 #include "game/frame_timing.h"
 #include "game/intro_scenes.h"
 #include "game/level_scene.h"
@@ -31,8 +33,9 @@ namespace {
 
 // One-shot guards of the start-up.
 enum : uint32_t {
-  GUARD_LAYERS = 1,      // the layer list is made
-  GUARD_SKIP_CLOCK = 2,  // the frame-skip gate has its first reading
+  GUARD_LAYERS = 1,       // the layer list is made
+  GUARD_SKIP_CLOCK = 2,   // the frame-skip gate has its first reading
+  GUARD_LEVEL_MUSIC = 4,  // the level music is started
 };
 uint32_t startFlags = 0;
 
@@ -57,10 +60,12 @@ void InitFrameworkModules() {
   InitGLGraphicsModule();
   InitJpegLoader();
   InitVex2DModule();
+  InitAudioModule();
   InitImageFontModule();
   InitGNetModule();
   InitGLDriverModule();
   InitTgaLoader();
+  InitMixerBackendModule();
   InitPngLoader();
 }
 
@@ -86,6 +91,12 @@ int32_t RunGame() {
   ShowTitleScene();
   LoadLevelOne();
   CreateLevelLayers();
+  // The title music stops before the level music starts, with no frame between.
+  ChannelHalt(titleChannel);
+  if (!(startFlags & GUARD_LEVEL_MUSIC)) {
+    levelChannel = StartClip(levelMusic, nullptr);
+    startFlags |= GUARD_LEVEL_MUSIC;
+  }
   RunLevelLoop(releaseMark);
 
   FlushDeferredReleases(releaseMark);

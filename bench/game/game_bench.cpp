@@ -1,8 +1,10 @@
 // One level frame without pacing, beside the decoding of the files the demo
-// loads: the logo (before the first logo frame) and the level's pictures
-// (while the loading screen shows). Run under an X server.
+// loads: the logo (before the first logo frame), the music and the level's
+// pictures (while the loading screen shows). Run under an X server.
 #include <benchmark/benchmark.h>
 
+#include "audio/clips_channels.h"
+#include "audio/loaders/sample_loader.h"
 #include "game/game_files.h"
 #include "game/level_scene.h"
 #include "game/parallax_layer.h"
@@ -35,6 +37,33 @@ void DecodeLevelFiles(benchmark::State& state) {
     for (auto name : kLevelFiles) benchmark::DoNotOptimize(LoadPixmap(RegisterGameFile(name)));
 }
 BENCHMARK(DecodeLevelFiles)->Unit(benchmark::kMillisecond);
+
+// The title music is loaded before the first title frame and the level music
+// while the loading screen shows: each load beside the decoding alone, which
+// is the least a load can cost.
+void DecodeMusic(benchmark::State& state, const char16_t* name) {
+  InitFrameworkModules();
+  String url = RegisterGameFile(name);
+  for (auto _ : state) benchmark::DoNotOptimize(LoadSample(url));
+}
+BENCHMARK_CAPTURE(DecodeMusic, title, u"intro/intromusic.ogg")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(DecodeMusic, level, u"DATAS/music-level1.ogg")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+void LoadMusic(benchmark::State& state, const char16_t* name) {
+  InitFrameworkModules();
+  String url = RegisterGameFile(name);
+  for (auto _ : state) benchmark::DoNotOptimize(LoadClip(url, 1));
+}
+BENCHMARK_CAPTURE(LoadMusic, title, u"intro/intromusic.ogg")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(LoadMusic, level, u"DATAS/music-level1.ogg")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 void LoadLevel(benchmark::State& state) {
   InitFrameworkModules();
