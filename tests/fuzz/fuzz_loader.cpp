@@ -22,8 +22,10 @@ bool Init() {
 #else
   kelpora::InitPixmapLoaders();
 #endif
-  // Keeps each run's memory small; larger declared sizes are declined.
-  kelpora::SetPixmapLoadLimit(int64_t(1) << 22);
+  // 256 x 256 pixels at most: larger declared sizes are declined. Every
+  // decoding path is reached at this size, and a run that would fill
+  // millions of pixels no longer costs a hundred small ones.
+  kelpora::SetPixmapLoadLimit(int64_t(1) << 16);
   return true;
 }
 

@@ -335,6 +335,28 @@ TEST_F(LoaderTest, TargaRunLengthPacketsAreCutAtTheRowEnd) {
   EXPECT_EQ(p->PixelAt(1, 0), 0xFF020202u);
 }
 
+TEST_F(LoaderTest, TargaRunLengthPacketsInsideTheRow) {
+  Bytes tga = MakeTgaHeader(0, 10, 4, 2, 16);
+  tga.push_back(0x81);  // repeat 2, then raw 2: the bottom row exactly
+  Put16(tga, 0x7C00);
+  tga.push_back(0x01);
+  Put16(tga, 0x03E0);
+  Put16(tga, 0x001F);
+  tga.push_back(0x83);  // repeat 4: the top row exactly
+  Put16(tga, 0xFFFF);
+  const size_t pictureBytes = tga.size();
+  tga.insert(tga.end(), 5, 0xEE);  // whatever follows the picture stays unread
+  Ref<TDataStream> stream = Over(tga);
+  Ref<TPixmap> p = Registered<TTgaLoader>()->LoadFromStream(stream);
+  ASSERT_TRUE(p);
+  const uint32_t bottom[4] = {0xFFF80000u, 0xFFF80000u, 0xFF00F800u, 0xFF0000F8u};
+  for (int x = 0; x < 4; ++x) {
+    EXPECT_EQ(p->PixelAt(x, 1), bottom[x]) << x;
+    EXPECT_EQ(p->PixelAt(x, 0), 0x00F8F8F8u) << x;
+  }
+  EXPECT_EQ(stream->Pos(), int(pictureBytes));
+}
+
 TEST_F(LoaderTest, TargaCutShortNeverShowsOlderRows) {
   Bytes tga = MakeTgaHeader(0, 2, 2, 3, 32);
   tga.insert(tga.end(), 12, 0x55);  // one and a half rows of three
