@@ -375,6 +375,43 @@ void BlendColumns(const float* top, const float* bottom, float fy, uint8_t* out,
   for (; k < count; ++k) out[k] = uint8_t(int32_t(top[k] + (bottom[k] - top[k]) * fy));
 }
 
+// Exact halving (source twice the result in both directions): every result
+// pixel lies midway between four source pixels, all weights are 0.5, and the
+// bilinear value top + (bottom - top) / 2 is exactly their sum over 4,
+// truncated.
+void HalveRow(const uint8_t* top, const uint8_t* bottom, uint8_t* out, int32_t width) {
+  int32_t j = 0;
+#if KELPORA_X86
+  const __m128i zero = _mm_setzero_si128();
+  for (; j + 4 <= width; j += 4) {
+    const uint8_t* t = top + ptrdiff_t(j) * 8;
+    const uint8_t* b = bottom + ptrdiff_t(j) * 8;
+    __m128i sums[4];  // 16-bit vertical sums, two source pixels each
+    for (int half = 0; half < 2; ++half) {
+      const __m128i t8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + half * 16));
+      const __m128i b8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + half * 16));
+      sums[half * 2] = _mm_add_epi16(_mm_unpacklo_epi8(t8, zero), _mm_unpacklo_epi8(b8, zero));
+      sums[half * 2 + 1] = _mm_add_epi16(_mm_unpackhi_epi8(t8, zero), _mm_unpackhi_epi8(b8, zero));
+    }
+    // Left pixels of each pair in the low halves, right ones in the high halves.
+    const __m128i first = _mm_srli_epi16(
+        _mm_add_epi16(_mm_unpacklo_epi64(sums[0], sums[1]), _mm_unpackhi_epi64(sums[0], sums[1])),
+        2);
+    const __m128i second = _mm_srli_epi16(
+        _mm_add_epi16(_mm_unpacklo_epi64(sums[2], sums[3]), _mm_unpackhi_epi64(sums[2], sums[3])),
+        2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + ptrdiff_t(j) * 4),
+                     _mm_packus_epi16(first, second));
+  }
+#endif
+  for (; j < width; ++j) {
+    const uint8_t* t = top + ptrdiff_t(j) * 8;
+    const uint8_t* b = bottom + ptrdiff_t(j) * 8;
+    for (int c = 0; c < 4; ++c)
+      out[ptrdiff_t(j) * 4 + c] = uint8_t((t[c] + t[c + 4] + b[c] + b[c + 4]) >> 2);
+  }
+}
+
 }  // namespace
 
 Ref<TPixmap> ScalePixmap(const Ref<TPixmap>& pixmap, int32_t width, int32_t height) {
@@ -382,13 +419,23 @@ Ref<TPixmap> ScalePixmap(const Ref<TPixmap>& pixmap, int32_t width, int32_t heig
   Ref<TPixmap> result = MakePixmap(width, height, pixmap->format, 4);
   const int32_t w = src->width, h = src->height;
   if (w <= 0 || h <= 0 || width <= 0 || height <= 0) return result;
+  const bool direct = result->format == PIXFMT_RGBA32;
+  std::vector<uint8_t> row(direct ? 0 : static_cast<size_t>(width) * 4);
+
+  if (int64_t(w) == int64_t(width) * 2 && int64_t(h) == int64_t(height) * 2) {
+    for (int32_t i = 0; i < height; ++i) {
+      uint8_t* out = direct ? result->PixelPtr(0, i) : row.data();
+      HalveRow(src->PixelPtr(0, 2 * i), src->PixelPtr(0, 2 * i + 1), out, width);
+      if (!direct)
+        ConvertRow(row.data(), PIXFMT_RGBA32, result->PixelPtr(0, i), result->format, width);
+    }
+    return result;
+  }
 
   const float ratioX = float(w) / float(width);
   const float ratioY = float(h) / float(height);
   std::vector<Tap> columns(static_cast<size_t>(width));
   for (int32_t j = 0; j < width; ++j) columns[size_t(j)] = MakeTap(j, ratioX, w);
-  const bool direct = result->format == PIXFMT_RGBA32;
-  std::vector<uint8_t> row(direct ? 0 : static_cast<size_t>(width) * 4);
 
   // Each source row is blended horizontally once and kept while the
   // following result rows still need it; consecutive result rows share rows.

@@ -271,14 +271,19 @@ Ref<TPixmap> ScaleOnePixelAtATime(const Ref<TPixmap>& rgba, int32_t W, int32_t H
   return out;
 }
 
-TEST(PixmapScale, AgreesWithThePixelByPixelDefinition) {
-  Ref<TPixmap> src = MakePixmap(67, 45, PIXFMT_RGBA32, 4);
+Ref<TPixmap> Noise(int32_t width, int32_t height) {
+  Ref<TPixmap> src = MakePixmap(width, height, PIXFMT_RGBA32, 4);
   uint32_t seed = 99;
   for (int32_t y = 0; y < src->height; ++y)
     for (int32_t x = 0; x < src->width * 4; ++x) {
       seed = seed * 1103515245u + 12345u;
       src->PixelPtr(0, y)[x] = uint8_t(seed >> 24);
     }
+  return src;
+}
+
+TEST(PixmapScale, AgreesWithThePixelByPixelDefinition) {
+  Ref<TPixmap> src = Noise(67, 45);
   const int32_t sizes[][2] = {{33, 22}, {78, 52}, {134, 90}, {67, 45}, {1, 1}, {200, 7}, {5, 301}};
   for (const auto& size : sizes) {
     SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]));
@@ -294,6 +299,26 @@ TEST(PixmapScale, AgreesWithThePixelByPixelDefinition) {
   Ref<TPixmap> expected =
       ScaleOnePixelAtATime(src->ToFormat(PIXFMT_BGR24)->ToFormat(PIXFMT_RGBA32), 78, 52);
   EXPECT_EQ(bgr->PixelAt(40, 30) & 0xFFFFFF, expected->PixelAt(40, 30) & 0xFFFFFF);
+}
+
+// Exact halves take a shortcut of their own: whole blocks of four and a tail.
+TEST(PixmapScale, ExactHalvesAgreeWithTheDefinition) {
+  for (const int32_t width : {1, 4, 7, 23}) {
+    Ref<TPixmap> src = Noise(width * 2, 18);
+    src->PixelPtr(0, 0)[0] = src->PixelPtr(1, 0)[0] = 255;  // the largest sum, 1020
+    src->PixelPtr(0, 1)[0] = src->PixelPtr(1, 1)[0] = 255;
+    Ref<TPixmap> ours = ScalePixmap(src, width, 9);
+    Ref<TPixmap> expected = ScaleOnePixelAtATime(src, width, 9);
+    for (int32_t y = 0; y < 9; ++y) {
+      ASSERT_EQ(std::memcmp(ours->PixelPtr(0, y), expected->PixelPtr(0, y), size_t(width) * 4), 0)
+          << width << " wide, row " << y;
+    }
+  }
+  Ref<TPixmap> grey = ScalePixmap(Noise(10, 10)->ToFormat(PIXFMT_GREY8), 5, 5);
+  EXPECT_EQ(grey->format, PIXFMT_GREY8);
+  Ref<TPixmap> expected =
+      ScaleOnePixelAtATime(Noise(10, 10)->ToFormat(PIXFMT_GREY8)->ToFormat(PIXFMT_RGBA32), 5, 5);
+  EXPECT_EQ(grey->PixelPtr(3, 2)[0], expected->ToFormat(PIXFMT_GREY8)->PixelPtr(3, 2)[0]);
 }
 
 TEST(PixmapMirrorFlip, MirrorReversesColumnsAndFlipTwiceRestores) {
