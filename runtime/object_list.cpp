@@ -1,8 +1,27 @@
 #include "runtime/object_list.h"
 
+#include <vector>
+
 #include "runtime/errors.h"
 
 namespace kelpora {
+
+TListNode::~TListNode() {
+  // Removed nodes hold their old neighbours, so dropping one can drop a chain
+  // of others that only it still holds, as long as the list was. Take each
+  // one's links before it goes, so the chain is let go of in a loop rather
+  // than by one nested release per node.
+  std::vector<Ref<TListNode>> dropping;
+  if (succ) dropping.push_back(std::move(succ));
+  if (pred) dropping.push_back(std::move(pred));
+  while (!dropping.empty()) {
+    Ref<TListNode> node = std::move(dropping.back());
+    dropping.pop_back();
+    if (node->RefCount() != 1) continue;
+    if (node->succ) dropping.push_back(std::move(node->succ));
+    if (node->pred) dropping.push_back(std::move(node->pred));
+  }
+}
 
 Ref<TListNode> TListNode::NextNode() const { return succ->IsSentinel() ? nullptr : succ; }
 
@@ -58,6 +77,7 @@ int32_t TObjectList::Contains(const Ref<TObject>& value) const { return FindNode
 
 Ref<TListNode> TObjectList::InsertBeforeNode(const Ref<TObject>& value,
                                              const Ref<TListNode>& succ) {
+  if (succ->removed) return nullptr;
   auto node = MakeRef<TListNode>();
   node->value = value;
   node->succ = succ;
@@ -68,6 +88,7 @@ Ref<TListNode> TObjectList::InsertBeforeNode(const Ref<TObject>& value,
 }
 
 Ref<TListNode> TObjectList::InsertAfterNode(const Ref<TObject>& value, const Ref<TListNode>& pred) {
+  if (pred->removed) return nullptr;
   auto node = MakeRef<TListNode>();
   node->value = value;
   node->pred = pred;

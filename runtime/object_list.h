@@ -14,6 +14,7 @@ class TObjectList;
 // walk or enumeration standing on it can still step onward.
 class TListNode : public TObject {
  public:
+  ~TListNode() override;
   Ref<TObject> Value() const { return value; }
   Ref<TListNode> NextNode() const;  // none after the last node
   Ref<TListNode> PrevNode() const;  // none before the first node
@@ -59,6 +60,8 @@ class TObjectList : public TObject {
   Ref<TObject> RemoveLast();
   Ref<TListNode> FirstNode() const;
   Ref<TListNode> LastNode() const;
+  // Next to a node that was removed there is no place left: none, and the
+  // list stays as it was.
   Ref<TListNode> InsertBeforeNode(const Ref<TObject>& value, const Ref<TListNode>& succ);
   Ref<TListNode> InsertAfterNode(const Ref<TObject>& value, const Ref<TListNode>& pred);
   Ref<TListNode> FindNode(const Ref<TObject>& value) const;

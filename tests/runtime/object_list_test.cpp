@@ -2,6 +2,7 @@
 #include "runtime/object_list.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include "runtime/errors.h"
 #include "runtime/text.h"
@@ -166,6 +167,14 @@ TEST(ObjectList, ARemovedNodeIsInert) {
   list2->AddLast(BoxString(u"d"));
   first->Remove();
   EXPECT_EQ(Texts(list2), u"d");
+
+  // Nothing can be inserted next to it: it has no place in the list.
+  EXPECT_FALSE(list2->InsertBeforeNode(BoxString(u"x"), first));
+  EXPECT_FALSE(list2->InsertAfterNode(BoxString(u"y"), second));
+  EXPECT_EQ(Texts(list2), u"d");
+  String back;
+  for (auto n = list2->LastNode(); n; n = n->PrevNode()) back += n->Value()->ToString();
+  EXPECT_EQ(back, u"d");
 }
 
 TEST(ObjectList, AnEnumerationOfADroppedListEndsQuietly) {
@@ -179,6 +188,42 @@ TEST(ObjectList, AnEnumerationOfADroppedListEndsQuietly) {
     ++handedOut;
   }
   EXPECT_EQ(handedOut, 2);
+}
+
+// Runs `body` on a thread with a 512 KB stack, where a release nested once
+// per node would overflow long before 100 000 nodes.
+void OnSmallStack(void (*body)()) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 512 << 10);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void* arg) -> void* {
+                  reinterpret_cast<void (*)()>(arg)();
+                  return nullptr;
+                },
+                reinterpret_cast<void*>(body)),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+}
+
+TEST(ObjectList, ALongChainOfRemovedNodesIsReleasedWithoutDeepRecursion) {
+  OnSmallStack([] {
+    // Each removed node holds the next one; the enumerator holds the first.
+    auto list = MakeRef<TObjectList>();
+    for (int i = 0; i < 100000; ++i) list->AddLast(nullptr);
+    auto forward = list->Enumerate();
+    list->Clear();
+    forward = nullptr;
+    // Removed from the back, each node holds the one before it.
+    for (int i = 0; i < 100000; ++i) list->AddLast(nullptr);
+    auto last = list->LastNode();
+    while (!list->IsEmpty()) list->RemoveLast();
+    last = nullptr;
+    EXPECT_EQ(list->Count(), 0);
+  });
 }
 
 TEST(ObjectList, SortIsStableAndRelinksTheSameNodes) {
