@@ -75,6 +75,13 @@ TEST(GNetHost, RemoteObjectsAndMessagesArriveInTheirLists) {
   EXPECT_EQ(remote->GetString(2), u"hi");
   EXPECT_EQ(GNetObjects(host, GNET_ALL)->Count(), 2);
 
+  // A peer joining now hears of the object that arrived in the last Sync too:
+  // its create went out before the peer was there.
+  int late = RawPeerOf(host);
+  EXPECT_EQ(ReadFor(late, 1000, 4 + create.size()),
+            Packet(1, mine->id) + Packet(1, remote->id, create.substr(4)));
+  close(late);
+
   SendAll(fd, Packet(2, 0x123, B({0x20, 0xFF, 0xFF, 0xFF, 0xFF})) +
                   Packet(5, mine->id, Bytes{0x43, 0x3C, 0}));
   ASSERT_TRUE(Pump({host.get()}, [&] { return host->messages->Count() == 1; }));
