@@ -54,7 +54,8 @@ class TGNetHost : public TObject {
   Ref<TGNetObject> CreateObject();
   Ref<TGNetObject> CreateMessage();
   // Sends the message's slots to the peer that owns `target`; nothing for a
-  // local target.
+  // local target. (The root's SendMessage stays reachable beside it.)
+  using TObject::SendMessage;
   void SendMessage(const Ref<TGNetObject>& message, const Ref<TGNetObject>& target);
   int32_t Listen(int32_t port);
   // Takes one waiting connection without waiting. Its peer joins `peers`
@@ -90,7 +91,7 @@ class TGNetHost : public TObject {
   Ref<TGNetPeer> FinishHello(Greeting& greeting);
   void AdvanceGreetings();
   // Sends without letting a peer that cannot keep up raise out of here.
-  void SendTo(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packet);
+  void SendTo(TGNetPeer* peer, const Ref<TGNetPacket>& packet);
   void ReceiveFrom(const Ref<TGNetPeer>& peer);
   void Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packet);
   // Closes the peer, its objects here and on the other peers, and releases their ids.

@@ -30,7 +30,7 @@ void CheckId(int32_t id) {
 uint64_t GNetBytesReceived() { return totalReceived.load(std::memory_order_relaxed); }
 uint64_t GNetBytesSent() { return totalSent.load(std::memory_order_relaxed); }
 
-TGNetPeer::TGNetPeer() : localToRemote(GNET_IDS), remoteToLocal(GNET_IDS) {}
+TGNetPeer::TGNetPeer() = default;
 
 TGNetPeer::~TGNetPeer() { Close(); }
 
@@ -44,7 +44,7 @@ Ref<TGNetPeer> TGNetPeer::Create(const Ref<TSocket>& tcp, const Ref<TSocket>& ud
 
 int32_t TGNetPeer::Update() {
   if (!down_) Flush();
-  if (down_ || !connection || !connection->Connected()) {
+  if (down_ || ended_ || !connection || connection->Handle() < 0) {
     Close();
     return 0;
   }
@@ -75,14 +75,20 @@ void TGNetPeer::UnmapId(int32_t local) {
 }
 
 int32_t TGNetPeer::ReceiveBytes(void* buf, int32_t n) {
-  if (down_ || !connection || connection->Handle() < 0) return 0;
+  if (down_ || ended_ || !connection || connection->Handle() < 0) return 0;
+  errno = 0;
   int32_t got = connection->Recv(buf, n, MSG_DONTWAIT);
-  bytesReceived += static_cast<uint32_t>(got);
-  totalReceived.fetch_add(static_cast<uint32_t>(got), std::memory_order_relaxed);
-  if (got < n) {
-    if (!connection->Connected()) return got;
+  if (got == 0 && n > 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    // An orderly end or a reset: the connection is down.
+    if (errno == 0 || errno == ECONNRESET || errno == ETIMEDOUT || errno == EPIPE) {
+      ended_ = true;
+      return 0;
+    }
     RaiseError(u"GNet Recv Error");
   }
+  bytesReceived += static_cast<uint32_t>(got);
+  totalReceived.fetch_add(static_cast<uint32_t>(got), std::memory_order_relaxed);
   return got;
 }
 
@@ -99,20 +105,22 @@ int32_t TGNetPeer::SendBytes(const void* buf, int32_t n) {
 }
 
 bool TGNetPeer::Fill(size_t want) {
-  while (in_.size() - inPos_ < want) {
+  while (inEnd_ - inPos_ < want) {
     if (receiveBudget == 0) return false;
-    int32_t waiting = connection ? connection->ReadAvail() : 0;
-    if (waiting <= 0) return false;
     if (inPos_ > 0) {
-      in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(inPos_));
+      std::memmove(in_.get(), in_.get() + inPos_, inEnd_ - inPos_);
+      inEnd_ -= inPos_;
       inPos_ = 0;
     }
-    size_t take =
-        std::min({static_cast<size_t>(waiting), receiveBudget, std::max(want - in_.size(), CHUNK)});
-    size_t have = in_.size();
-    in_.resize(have + take);
-    int32_t got = ReceiveBytes(in_.data() + have, static_cast<int32_t>(take));
-    in_.resize(have + static_cast<size_t>(got));
+    size_t take = std::min(receiveBudget, std::max(want - inEnd_, CHUNK));
+    if (inSize_ < inEnd_ + take) {
+      auto larger = std::make_unique_for_overwrite<uint8_t[]>(inEnd_ + take);
+      if (inEnd_) std::memcpy(larger.get(), in_.get(), inEnd_);
+      in_ = std::move(larger);
+      inSize_ = inEnd_ + take;
+    }
+    int32_t got = ReceiveBytes(in_.get() + inEnd_, static_cast<int32_t>(take));
+    inEnd_ += static_cast<size_t>(got);
     receiveBudget -= static_cast<size_t>(got);
     if (got == 0) return false;
   }
@@ -122,7 +130,7 @@ bool TGNetPeer::Fill(size_t want) {
 Ref<TGNetPacket> TGNetPeer::Receive() {
   if (!pending) {
     if (!Fill(GNET_HEADER_SIZE)) return nullptr;
-    const uint8_t* header = in_.data() + inPos_;
+    const uint8_t* header = in_.get() + inPos_;
     int32_t length = header[0] << 8 | header[1];
     if (length < 2) RaiseError(u"Corrupt GNet message");
     pendingSize = length - 2;
@@ -133,14 +141,11 @@ Ref<TGNetPacket> TGNetPeer::Receive() {
   Ref<TGNetPacket> packet = std::move(pending);
   if (pendingSize > 0) {
     packet->payload = MakeArray<uint8_t>(static_cast<size_t>(pendingSize));
-    std::memcpy(packet->payload->Data(), in_.data() + inPos_, static_cast<size_t>(pendingSize));
+    std::memcpy(packet->payload->Data(), in_.get() + inPos_, static_cast<size_t>(pendingSize));
     inPos_ += static_cast<size_t>(pendingSize);
   }
   pendingSize = 0;
-  if (inPos_ == in_.size()) {
-    in_.clear();
-    inPos_ = 0;
-  }
+  if (inPos_ == inEnd_) inPos_ = inEnd_ = 0;
   return packet;
 }
 

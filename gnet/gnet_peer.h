@@ -2,7 +2,9 @@
 // its objects and ours, and the byte queues in both directions.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "gnet/gnet_packet.h"
@@ -27,16 +29,17 @@ class TGNetPeer : public TObject {
   ~TGNetPeer() override;
 
   // Writes what is queued and tells whether the connection is still up;
-  // 0 (and the peer closed) once it is down or the peer could not keep up.
+  // 0 (and the peer closed) once it is down, was seen to end while
+  // receiving, or the peer could not keep up.
   int32_t Update();
   void Close();
   Ref<TSocket> Connection() const { return connection; }
   Ref<TSocket> Datagram() const { return datagram; }
   void MapIds(int32_t local, int32_t remote);
   void UnmapId(int32_t local);
-  // Takes up to `n` waiting bytes without waiting; 0 once the connection is
-  // down. Raises "GNet Recv Error" when the connection is up but fewer bytes
-  // than it reported waiting could be read.
+  // Takes up to `n` waiting bytes without waiting: 0 when none wait, and
+  // from the end of the connection on (which Update then reports). Raises
+  // "GNet Recv Error" when receiving fails on a connection still up.
   int32_t ReceiveBytes(void* buf, int32_t n);
   // Writes what the connection takes at once and returns that count; 0 when
   // it takes nothing (the connection is marked down when it failed).
@@ -52,14 +55,15 @@ class TGNetPeer : public TObject {
   void Flush();
   size_t Queued() const { return out_.size() - outPos_; }
   bool Down() const { return down_; }
+  bool Ended() const { return ended_; }
 
   static Ref<TGNetPeer> Create(const Ref<TSocket>& tcp, const Ref<TSocket>& udp);
 
   Ref<TSocket> socket;
   Ref<TSocket> connection;
   Ref<TSocket> datagram;
-  std::vector<int32_t> localToRemote;
-  std::vector<int32_t> remoteToLocal;
+  std::array<int32_t, GNET_IDS> localToRemote{};
+  std::array<int32_t, GNET_IDS> remoteToLocal{};
   Ref<TGNetPacket> pending;
   int32_t pendingSize = 0;
   uint64_t bytesReceived = 0;
@@ -70,11 +74,16 @@ class TGNetPeer : public TObject {
   // Reads what is waiting (within the budget) until `want` bytes are buffered.
   bool Fill(size_t want);
 
-  std::vector<uint8_t> in_;
+  // Bytes inPos_ to inEnd_ of in_ are received and not yet taken; the rest
+  // of its inSize_ bytes is room, never read before it is written.
+  std::unique_ptr<uint8_t[]> in_;
+  size_t inSize_ = 0;
   size_t inPos_ = 0;
+  size_t inEnd_ = 0;
   std::vector<uint8_t> out_;
   size_t outPos_ = 0;
-  bool down_ = false;
+  bool down_ = false;   // closed, or failed to send
+  bool ended_ = false;  // the other side ended the connection
 };
 
 // Totals of every peer of the process.
