@@ -13,6 +13,12 @@ function(kelpora_embed_resources target)
   if(NOT EMBED_DIRECTORY OR NOT EMBED_FILES)
     message(FATAL_ERROR "kelpora_embed_resources: DIRECTORY and FILES are required")
   endif()
+  # The files go in through an assembler source.
+  get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+  if(NOT "ASM" IN_LIST languages)
+    message(FATAL_ERROR "kelpora_embed_resources: enable the ASM language first, "
+                        "e.g. project(<name> LANGUAGES C CXX ASM)")
+  endif()
   if(NOT EMBED_TABLE)
     string(MAKE_C_IDENTIFIER "${target}_resources" EMBED_TABLE)
   endif()
