@@ -166,30 +166,6 @@ TEST(GNetObject, StatesFollowWritesSyncsAndCloses) {
             "Attempt to index array element beyond array length");
 }
 
-TEST(GNetObject, PacketMakersAndApply) {
-  auto object = LocalObject(12);
-  object->SetInt(0, 5);
-  object->SetString(1, u"ab");
-  auto create = object->CreatePacket();
-  EXPECT_EQ(create->kind, GNET_CREATED);
-  EXPECT_EQ(create->id, 12);
-  EXPECT_EQ(create->PayloadSize(), 2 + 5);
-  auto message = object->MessagePacket(99);
-  EXPECT_EQ(message->kind, GNET_MESSAGE);
-  EXPECT_EQ(message->id, 99);
-  EXPECT_EQ(Bytes(message->payload), Bytes(create->payload));
-  EXPECT_EQ(object->ClosePacket()->kind, GNET_CLOSING);
-  EXPECT_EQ(object->ClosePacket()->PayloadSize(), 0);
-
-  auto mirror = TGNetObject::Create(3, GNET_CREATED, nullptr, nullptr);
-  mirror->Apply(create);
-  EXPECT_EQ(mirror->GetString(1), u"ab");
-  mirror->Apply(MakeRef<TGNetPacket>(3, GNET_MODIFIED, Payload({0x80, 6})));
-  EXPECT_EQ(mirror->State(), GNET_MODIFIED);
-  EXPECT_EQ(mirror->GetInt(0), 6);
-  EXPECT_EQ(mirror->GetString(1), u"ab");
-}
-
 // Round to nearest with ties away from zero on the magnitude, done with
 // frexp/ldexp on doubles rather than on the bit fields.
 uint16_t ModelHalf(float value) {
