@@ -29,6 +29,46 @@ void Posterize(Canvas& canvas, const std::vector<Color>& colors) {
 
 float Band(float v, int levels) { return std::floor(Clamp01(v) * levels) / levels; }
 
+// Closes see-through pinholes inside a strip (smaller than `maxArea`, touching
+// neither its top nor its bottom row): through the mask they would read as black
+// specks in a cloud. Each pinhole takes the mean colour of the pixels around it.
+void FillPinholes(Canvas& c, int maxArea) {
+  const int w = c.width(), h = c.height();
+  std::vector<char> seen(static_cast<size_t>(w) * h, 0);
+  std::vector<std::pair<int, int>> region, stack;
+  for (int y0 = 0; y0 < h; ++y0)
+    for (int x0 = 0; x0 < w; ++x0) {
+      if (c.Alpha(x0, y0) >= 0.5f || seen[static_cast<size_t>(y0) * w + x0]) continue;
+      region.clear();
+      stack.push_back({x0, y0});
+      seen[static_cast<size_t>(y0) * w + x0] = 1;
+      bool open = false;
+      Color sum{};
+      int rim = 0;
+      while (!stack.empty()) {
+        auto [x, y] = stack.back();
+        stack.pop_back();
+        region.push_back({x, y});
+        open |= y == 0 || y == h - 1;
+        const int dx[4] = {1, -1, 0, 0}, dy[4] = {0, 0, 1, -1};
+        for (int d = 0; d < 4; ++d) {
+          int nx = (x + dx[d] + w) % w, ny = y + dy[d];
+          if (ny < 0 || ny >= h) continue;
+          if (c.Alpha(nx, ny) >= 0.5f) {
+            Color n = c.Get(nx, ny);
+            sum = {sum.r + n.r, sum.g + n.g, sum.b + n.b};
+            ++rim;
+          } else if (!seen[static_cast<size_t>(ny) * w + nx]) {
+            seen[static_cast<size_t>(ny) * w + nx] = 1;
+            stack.push_back({nx, ny});
+          }
+        }
+      }
+      if (open || static_cast<int>(region.size()) >= maxArea || rim == 0) continue;
+      for (auto [x, y] : region) c.Set(x, y, Scale(sum, 1.0f / rim), 1);
+    }
+}
+
 }  // namespace
 
 Color SkyColor(float screenY) {
@@ -186,7 +226,9 @@ Canvas PaintClouds(int index) {
   static const int kHeights[5] = {42, 80, 38, 18, 12};
   static const int kTops[5] = {60, 102, 182, 220, 238};
   static const float kCells[5] = {64, 80, 64, 40, 32};
-  static const float kBias[5] = {0.24f, 0.2f, 0.22f, 0.22f, 0.22f};
+  static const float kBias[5] = {0.30f, 0.28f, 0.22f, 0.22f, 0.22f};
+  // The upper strips pass in front of the moon: fewer, more separate banks there.
+  static const float kBanks[5] = {0.8f, 0.8f, 0.45f, 0.45f, 0.45f};
   const int h = kHeights[index];
   const float cell = kCells[index];
   const uint32_t seed = 900 + static_cast<uint32_t>(index) * 31;
@@ -204,7 +246,8 @@ Canvas PaintClouds(int index) {
     float envelope = 1 - t * t;
     // Clouds gather in banks with clear sky between them.
     float banks = PeriodicNoise(seed + 50, x * 5 / 640.0f, 0.5f, 5);
-    return v - 0.5f + 0.42f * envelope - kBias[index] + 0.45f * (banks - 0.5f);
+    if (index < 2) banks = SmoothStep(0.45f, 0.85f, banks);
+    return v - 0.5f + 0.42f * envelope - kBias[index] + kBanks[index] * (banks - 0.5f);
   };
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < kStripWidth; ++x) {
@@ -219,6 +262,7 @@ Canvas PaintClouds(int index) {
       c.Set(x, y, Mix(dark, light, Band(shade, 5)), cover);
     }
   FlattenAgainstSky(c, static_cast<float>(kTops[index]), 0.5f);
+  FillPinholes(c, 64);
   return c;
 }
 
