@@ -23,7 +23,15 @@ float Deg(float radians) { return radians * 180 / kPi; }
 
 }  // namespace
 
-Canvas PaintHeroFrame(int frame, float scale) {
+namespace {
+
+const Color kSkin = Rgb(238, 196, 164), kHair = Rgb(92, 54, 40), kJacket = Rgb(214, 72, 54),
+            kJacketDark = Rgb(150, 46, 42), kTrousers = Rgb(62, 76, 140),
+            kTrousersDark = Rgb(40, 48, 96), kShoe = Rgb(236, 236, 244),
+            kShoeDark = Rgb(170, 170, 190), kScarf = Rgb(250, 204, 70), kOutline = Rgb(24, 18, 34);
+
+// The figure without its outline, anti-aliased.
+Canvas PaintHeroBody(int frame, float scale) {
   const int w = static_cast<int>(80 * scale), h = static_cast<int>(104 * scale);
   Canvas body(w, h);
   const float p = 2 * kPi * frame / 6.0f;
@@ -35,10 +43,9 @@ Canvas PaintHeroFrame(int frame, float scale) {
   const Point neck = Along(hip, 180 - lean, 28 * s);
   const Point head = Along(neck, 180 - lean * 0.6f, 11 * s);
 
-  const Color skin = Rgb(238, 196, 164), hair = Rgb(92, 54, 40), jacket = Rgb(214, 72, 54),
-              jacketDark = Rgb(150, 46, 42), trousers = Rgb(62, 76, 140),
-              trousersDark = Rgb(40, 48, 96), shoe = Rgb(236, 236, 244),
-              shoeDark = Rgb(170, 170, 190), scarf = Rgb(250, 204, 70), outline = Rgb(24, 18, 34);
+  const Color skin = kSkin, hair = kHair, jacket = kJacket, jacketDark = kJacketDark,
+              trousers = kTrousers, trousersDark = kTrousersDark, shoe = kShoe,
+              shoeDark = kShoeDark, scarf = kScarf, outline = kOutline;
 
   auto leg = [&](float phase, Color cloth, Color foot) {
     float thigh = 38 * std::sin(phase);
@@ -91,7 +98,16 @@ Canvas PaintHeroFrame(int frame, float scale) {
   body.FillEllipse(head.x + 5 * s, head.y - 0.5f * s, 1.3f * s, 2.0f * s, outline);
   body.FillCircle(head.x + 9.3f * s, head.y + 1.5f * s, 1.4f * s, skin);
   arm(p, jacket, skin);
+  return body;
+}
 
+}  // namespace
+
+Canvas PaintHeroFrame(int frame, float scale) {
+  const int w = static_cast<int>(80 * scale), h = static_cast<int>(104 * scale);
+  const float s = scale;
+  const Color outline = kOutline;
+  Canvas body = PaintHeroBody(frame, scale);
   // A dark outline one pixel (times the scale) wide keeps him readable on any layer.
   Canvas out(w, h);
   const int reach = std::max(1, static_cast<int>(std::lround(1.2f * s)));
@@ -109,9 +125,65 @@ Canvas PaintHeroFrame(int frame, float scale) {
   return out;
 }
 
+Canvas PaintHeroSprite(int frame) {
+  // Painted four times larger, then each 4x4 block becomes one pixel: drawn
+  // where most of the block is covered, in the colour most of it has. Nothing
+  // is half-transparent, so the game's alpha cut leaves the figure as painted.
+  constexpr int kUp = 4, w = 80, h = 104;
+  const Canvas big = PaintHeroBody(frame, static_cast<float>(kUp));
+  const Color palette[] = {kSkin,     Scale(kSkin, 0.8f), kHair, kJacket,   kJacketDark,
+                           kTrousers, kTrousersDark,      kShoe, kShoeDark, kScarf,
+                           kOutline};
+  constexpr int kColors = static_cast<int>(sizeof(palette) / sizeof(palette[0]));
+  auto nearest = [&](Color c) {
+    int best = 0;
+    float bestD = 1e9f;
+    for (int i = 0; i < kColors; ++i) {
+      float dr = c.r - palette[i].r, dg = c.g - palette[i].g, db = c.b - palette[i].b;
+      float d = dr * dr + dg * dg + db * db;
+      if (d < bestD) bestD = d, best = i;
+    }
+    return best;
+  };
+  Canvas body(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      int votes[kColors] = {}, covered = 0;
+      for (int j = 0; j < kUp; ++j)
+        for (int i = 0; i < kUp; ++i) {
+          int bx = x * kUp + i, by = y * kUp + j;
+          if (big.Alpha(bx, by) < 0.5f) continue;
+          ++covered;
+          ++votes[nearest(big.Get(bx, by))];
+        }
+      if (2 * covered < kUp * kUp) continue;
+      int pick = 0;
+      for (int i = 1; i < kColors; ++i)
+        if (votes[i] > votes[pick]) pick = i;
+      body.Set(x, y, palette[pick], 1);
+    }
+  // One-pixel dark outline on the four sides of every drawn pixel.
+  Canvas out(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (body.Alpha(x, y) > 0) {
+        // Moonlight from the upper right catches the edges that face it.
+        bool lit = (x + 1 < w && body.Alpha(x + 1, y) == 0) || (y > 0 && body.Alpha(x, y - 1) == 0);
+        Color c = body.Get(x, y);
+        if (lit) c = Mix(c, Rgb(255, 250, 235), 0.22f);
+        out.Set(x, y, c, 1);
+        continue;
+      }
+      bool edge = (x > 0 && body.Alpha(x - 1, y) > 0) || (x + 1 < w && body.Alpha(x + 1, y) > 0) ||
+                  (y > 0 && body.Alpha(x, y - 1) > 0) || (y + 1 < h && body.Alpha(x, y + 1) > 0);
+      if (edge) out.Set(x, y, kOutline, 1);
+    }
+  return out;
+}
+
 Canvas PaintHeroSheet() {
   Canvas sheet(480, 104);
-  for (int f = 0; f < 6; ++f) sheet.Draw(PaintHeroFrame(f, 1.0f), f * 80, 0);
+  for (int f = 0; f < 6; ++f) sheet.Draw(PaintHeroSprite(f), f * 80, 0);
   return sheet;
 }
 

@@ -6,7 +6,10 @@
 namespace kelpora::assetgen {
 
 Canvas PaintHeroSheet();
-// One frame at any scale (the title picture uses a large one).
+// One frame at any scale with soft edges (the title picture uses a large one).
 Canvas PaintHeroFrame(int frame, float scale);
+// One 80x104 frame as the level draws it: hard-edged, every pixel either fully
+// opaque or fully transparent, in a handful of flat colours with a dark outline.
+Canvas PaintHeroSprite(int frame);
 
 }  // namespace kelpora::assetgen
