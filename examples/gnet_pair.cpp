@@ -1,0 +1,94 @@
+// Two peers share their mouse pointers through GNet: each pointer is a
+// replicated object whose slots hold its position, and each window draws the
+// other peer's pointer as a cross. Start one peer with
+//   gnet_pair host <port>
+// and the other, on the same machine or another, with
+//   gnet_pair join <address> <port>
+// Escape or closing the window ends a peer; the other sees the cross vanish.
+#include <cstdio>
+#include <cstdlib>
+
+#include "gnet/gnet_host.h"
+#include "graphics/gl_driver.h"
+#include "input/keyboard_mouse.h"
+#include "runtime/clock.h"
+#include "runtime/startup.h"
+#include "runtime/system_driver.h"
+#include "runtime/text.h"
+#include "stream/socket.h"
+#include "vex2d/draw_state.h"
+#include "vex2d/graphics_mode.h"
+#include "vex2d/image_font.h"
+
+using namespace kelpora;
+
+namespace {
+
+// The slots of a pointer object.
+enum : int32_t { SLOT_X = 0, SLOT_Y = 1 };
+
+[[noreturn]] void Fail(const char* text) {
+  std::fprintf(stderr, "gnet_pair: %s\n", text);
+  std::exit(1);
+}
+
+void Main() {
+  const std::vector<String>& args = ApplicationState.arguments;
+  bool hosting = args.size() == 3 && args[1] == u"host";
+  bool joining = args.size() == 4 && args[1] == u"join";
+  if (!hosting && !joining) Fail("usage: gnet_pair host <port> | gnet_pair join <address> <port>");
+  int32_t port = std::atoi(ToBytes(args.back()).c_str());
+
+  InitSystemModule();
+  InitInputModule();
+  InitGNetModule();  // and the sockets it runs on
+  InitImageFontModule();
+  InitGLDriverModule();
+
+  Ref<TGNetHost> host = CreateGNetHost();
+  if (hosting) {
+    if (!GNetListen(host, port)) Fail("cannot listen on that port");
+  } else {
+    // The host may still be starting: try for a few seconds.
+    int32_t start = ClockMs();
+    while (!GNetConnect(host, args[2], port)) {
+      if (ClockDiff(ClockMs(), start) > 5000) Fail("cannot connect");
+      DelayMs(100);
+    }
+  }
+
+  // Our pointer: a local object. Its slot changes go to every peer at the
+  // next Sync; a new peer is sent the whole object when it joins.
+  Ref<TGNetObject> pointer = CreateGNetObject(host);
+  OpenCanvas(640, 480, 0, 60);
+  SetClearColor(20, 40, 20);
+  while (!KeyHits(KEY_ESCAPE)) {
+    if (hosting) GNetAccept(host);  // a joining peer; it takes no waiting
+    pointer->SetInt(SLOT_X, PointerX());
+    pointer->SetInt(SLOT_Y, PointerY());
+    GNetSync(host);  // send our changes, take in the other side's
+
+    ClearScreen();
+    SetDrawColor(255, 255, 255);
+    int32_t peers = ListCount(host->Peers());
+    DrawString((hosting ? u"hosting, peers: " : u"joined, peers: ") + FormatInt(peers), 8, 8);
+    // Every object the host knows: ours, and the remote copies of the other
+    // peer's, which carry the peer they came from.
+    SetDrawColor(255, 200, 0);
+    for (auto each = host->Objects()->Enumerate(); each->HasNext();) {
+      Ref<TGNetObject> object = RefCast<TGNetObject>(each->NextObject());
+      if (!object || !object->peer) continue;
+      auto x = static_cast<float>(object->GetInt(SLOT_X));
+      auto y = static_cast<float>(object->GetInt(SLOT_Y));
+      FillRect(x - 12, y - 1, 25, 3);
+      FillRect(x - 1, y - 12, 3, 25);
+    }
+    PresentFrame();
+  }
+  CloseGNetHost(host);
+  CloseCanvas();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunApplication(argc, argv, Main); }
