@@ -140,21 +140,76 @@ Canvas PaintTitle() {
   return c;
 }
 
+namespace {
+
+float Lattice3(uint32_t seed, int x, int y, int z) {
+  uint32_t h = seed * 0x27d4eb2du ^ static_cast<uint32_t>(x) * 0x85ebca6bu ^
+               static_cast<uint32_t>(y) * 0xc2b2ae35u ^ static_cast<uint32_t>(z) * 0x165667b1u;
+  h ^= h >> 15;
+  h *= 0x2c1b3c6du;
+  h ^= h >> 12;
+  h *= 0x297a2d39u;
+  h ^= h >> 15;
+  return static_cast<float>(h & 0xffffff) / 16777215.0f;
+}
+
+// Value noise in space, so a map sampled on the sphere has no seam and no
+// pinching at the poles.
+float Noise3(uint32_t seed, float x, float y, float z) {
+  float fx = std::floor(x), fy = std::floor(y), fz = std::floor(z);
+  int ix = static_cast<int>(fx), iy = static_cast<int>(fy), iz = static_cast<int>(fz);
+  auto ease = [](float t) { return t * t * t * (t * (t * 6 - 15) + 10); };
+  float tx = ease(x - fx), ty = ease(y - fy), tz = ease(z - fz);
+  float v[2][2];
+  for (int j = 0; j < 2; ++j)
+    for (int k = 0; k < 2; ++k) {
+      float a = Lattice3(seed, ix, iy + j, iz + k), b = Lattice3(seed, ix + 1, iy + j, iz + k);
+      v[j][k] = a + (b - a) * tx;
+    }
+  float near = v[0][0] + (v[1][0] - v[0][0]) * ty, far = v[0][1] + (v[1][1] - v[0][1]) * ty;
+  return near + (far - near) * tz;
+}
+
+float Fbm3(uint32_t seed, float x, float y, float z, int octaves) {
+  float sum = 0, amp = 0.5f, norm = 0;
+  for (int o = 0; o < octaves; ++o) {
+    sum += amp * Noise3(seed + o * 131u, x, y, z);
+    norm += amp;
+    amp *= 0.5f;
+    // Rotate a little between octaves so the lattice never lines up.
+    float nx = 1.7f * x + 1.1f * z, nz = 1.7f * z - 1.1f * x;
+    x = nx + 7.3f;
+    y = 2.03f * y + 3.1f;
+    z = nz + 1.9f;
+  }
+  return sum / norm;
+}
+
+}  // namespace
+
 Canvas PaintGlobe() {
   Canvas c(640, 400);
   Stars(c, 555, 70, 40, 360, 360);
   const float cx = 320, cy = 200, radius = 140;
-  // Halo of the atmosphere.
+  // Light from the upper left and a little in front; the terminator runs across
+  // the lower right.
+  float lx = -0.62f, ly = -0.42f, lz = 0.66f;
+  {
+    float n = std::sqrt(lx * lx + ly * ly + lz * lz);
+    lx /= n, ly /= n, lz /= n;
+  }
+  // Glow of the atmosphere beyond the limb, strongest on the lit side.
   for (int y = 0; y < 400; ++y)
     for (int x = 0; x < 640; ++x) {
-      float d = std::hypot(x + 0.5f - cx, y + 0.5f - cy);
-      if (d > radius - 1 && d < radius + 12) {
-        float a = std::pow(1 - (d - radius) / 12, 2.0f);
-        c.Blend(x, y, Rgb(90, 150, 255), a * 0.8f);
-      }
+      float dx = x + 0.5f - cx, dy = y + 0.5f - cy;
+      float d = std::hypot(dx, dy);
+      if (d <= radius - 1 || d > radius + 16) continue;
+      float facing = Clamp01(0.35f + 0.65f * (dx * lx + dy * ly) / d);
+      float a = std::pow(Clamp01(1 - (d - radius) / 16), 2.2f) * (0.25f + 0.75f * facing);
+      c.Blend(x, y, Rgb(110, 170, 255), a * 0.9f);
     }
-  const float lx = -0.55f, ly = -0.45f, lz = 0.70f;  // light from the upper left
-  const float tilt = 0.35f;
+  const float tilt = 0.38f, spin = 0.9f;
+  const float ct = std::cos(tilt), st = std::sin(tilt), cs = std::cos(spin), ss = std::sin(spin);
   for (int y = 0; y < 400; ++y)
     for (int x = 0; x < 640; ++x) {
       float nx = (x + 0.5f - cx) / radius, ny = (y + 0.5f - cy) / radius;
@@ -162,31 +217,59 @@ Canvas PaintGlobe() {
       float cover = Clamp01((1 - std::sqrt(r2)) * radius + 0.5f);
       if (cover <= 0) continue;
       float nz = std::sqrt(std::max(0.0f, 1 - r2));
-      // Tilted axis, then latitude and longitude for the maps.
-      float ty = ny * std::cos(tilt) - nz * std::sin(tilt);
-      float tz = ny * std::sin(tilt) + nz * std::cos(tilt);
-      float lat = std::asin(std::clamp(-ty, -1.0f, 1.0f));
-      float lon = std::atan2(nx, tz) + kPi;
-      float u = lon / (2 * kPi) * 12, v = (lat + kPi / 2) / kPi * 6;
-      float land = PeriodicFbm(808, u, v, 12, 5);
-      float green = PeriodicFbm(809, u * 2, v * 2, 24, 3);
-      float cloud = PeriodicFbm(810, u * 1.5f, v * 3, 18, 4);
+      // Into the planet's frame: tilt the axis towards the viewer, then spin.
+      float py = ny * ct - nz * st, pz = ny * st + nz * ct;
+      float px = nx * cs + pz * ss;
+      pz = pz * cs - nx * ss;
+      const float lat = std::asin(std::clamp(-py, -1.0f, 1.0f));
+      // Continents: a warped fractal, cut at sea level.
+      float wx = Fbm3(820, px * 2, py * 2, pz * 2, 3) - 0.5f;
+      float wy = Fbm3(821, px * 2, py * 2, pz * 2, 3) - 0.5f;
+      float land = Fbm3(808, px * 1.6f + wx, py * 1.6f + wy, pz * 1.6f - wx, 6);
+      float height = land - 0.52f;
+      float dry = Fbm3(809, px * 3, py * 3, pz * 3, 4);
+      float latitude = std::fabs(lat) / (kPi / 2);
       Color col;
-      if (std::fabs(lat) > 1.2f) {
-        col = Rgb(230, 236, 245);
-      } else if (land > 0.53f) {
-        col = Mix(Rgb(60, 130, 60), Rgb(150, 130, 80), SmoothStep(0.45f, 0.6f, green));
-        if (land > 0.62f) col = Mix(col, Rgb(120, 110, 90), 0.5f);
+      if (height > 0) {
+        // Green lowlands, drier and browner inland and near the tropics, greyish high ground.
+        Color lowland = Mix(Rgb(46, 112, 52), Rgb(88, 128, 60), Clamp01(dry * 1.4f - 0.3f));
+        Color desert = Rgb(176, 152, 100);
+        float arid = SmoothStep(0.5f, 0.66f, dry) * (1 - SmoothStep(0.35f, 0.6f, latitude));
+        col = Mix(lowland, desert, arid);
+        col = Mix(col, Rgb(112, 104, 90), SmoothStep(0.09f, 0.2f, height) * 0.7f);
+        col = Mix(col, Rgb(58, 92, 60), SmoothStep(0.5f, 0.75f, latitude) * 0.6f);
       } else {
-        col = Mix(Rgb(16, 46, 120), Rgb(40, 100, 170), SmoothStep(0.4f, 0.53f, land));
+        // Deep ocean, turning turquoise over the shelves along the coasts.
+        col = Mix(Rgb(12, 38, 100), Rgb(22, 70, 140), SmoothStep(-0.12f, -0.02f, height));
+        col = Mix(col, Rgb(40, 130, 160), SmoothStep(-0.025f, 0.0f, height) * 0.8f);
       }
-      if (cloud > 0.58f) col = Mix(col, Rgb(240, 244, 250), SmoothStep(0.58f, 0.68f, cloud));
-      float diffuse = std::max(0.0f, nx * lx + ny * ly + nz * lz);
-      float light = 0.18f + 0.95f * diffuse;
-      col = Scale(col, std::floor(light * 10) / 10 + 0.05f);
-      float rim = std::pow(1 - nz, 3.0f);
-      col = Mix(col, Rgb(110, 170, 255), rim * 0.6f);
-      c.Blend(x, y, col, cover);
+      // Ice caps with ragged edges that follow the land and the noise.
+      float capEdge =
+          0.80f - 0.45f * (Fbm3(830, px * 5, py * 5, pz * 5, 5) - 0.5f) - (height > 0 ? 0.07f : 0);
+      float ice = SmoothStep(capEdge, capEdge + 0.05f, latitude);
+      // Pack ice: the cap breaks into floes towards its edge, bluish in its cracks.
+      Color iceColor = Mix(Rgb(196, 214, 232), Rgb(236, 240, 248),
+                           SmoothStep(0.4f, 0.6f, Fbm3(831, px * 9, py * 9, pz * 9, 3)));
+      col = Mix(col, iceColor, ice);
+      // Clouds: streaks stretched along the latitudes.
+      float cloud = Fbm3(810, px * 2.2f, py * 5.0f, pz * 2.2f, 5);
+      col = Mix(col, Rgb(244, 246, 250), SmoothStep(0.55f, 0.72f, cloud) * 0.85f);
+      // Soft terminator, a dim night side, a touch of sheen on the sea.
+      float lambert = nx * lx + ny * ly + nz * lz;
+      float day = SmoothStep(-0.12f, 0.35f, lambert);
+      float light = 0.07f + 0.98f * day * (0.55f + 0.45f * Clamp01(lambert));
+      col = Scale(col, light);
+      if (height <= 0) {
+        float hx = lx, hy = ly, hz = lz + 1;
+        float hn = std::sqrt(hx * hx + hy * hy + hz * hz);
+        float spec = std::pow(Clamp01((nx * hx + ny * hy + nz * hz) / hn), 60.0f);
+        col = Mix(col, Rgb(200, 220, 255), spec * 0.5f);
+      }
+      // Atmosphere: the limb turns blue and hazy, mostly on the lit side.
+      float rim = std::pow(1 - nz, 2.5f);
+      col = Mix(col, Rgb(120, 180, 255), rim * (0.15f + 0.6f * day));
+      c.Blend(x, y, Color{std::min(col.r, 1.0f), std::min(col.g, 1.0f), std::min(col.b, 1.0f)},
+              cover);
     }
   // Flatten over the black screen; too-dark fringe pixels become see-through.
   for (int y = 0; y < 400; ++y)
