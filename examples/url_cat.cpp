@@ -8,6 +8,7 @@
 
 #include "runtime/startup.h"
 #include "runtime/text.h"
+#include "stream/file_system.h"
 #include "stream/incbin.h"
 #include "stream/socket.h"
 #include "stream/stream.h"
@@ -24,6 +25,9 @@ static void Main() {
   InitIncbinModule();      // "incbin::"
   InitNetworkModule();     // "tcp::" and "http::"
   RegisterEmbeddedFile(url_cat_files, u"greeting.txt");
+  // Start-up moved to the executable's folder; paths on the command line are
+  // meant from where the program was started.
+  ChangeDir(ApplicationState.startDir);
 
   const std::vector<String>& arguments = ApplicationState.arguments;
   for (size_t i = 1; i < arguments.size(); ++i) {

@@ -207,8 +207,10 @@ TEST(UrlCatExample, PrintsFilesEmbeddedFilesEncodedTextAndHttp) {
   });
   std::string http = "http::127.0.0.1:" + std::to_string(server.port()) + "/notes.txt";
 
-  ProcessResult result =
-      RunProcess(Example("url_cat"), {"incbin::greeting.txt", "utf8::" + path, path, http});
+  // Relative paths are taken from the directory it starts in.
+  ProcessResult result = RunProcess(
+      Example("url_cat"), {"incbin::greeting.txt", "utf8::" + path, "example_cafe.txt", http},
+      ::testing::TempDir());
   EXPECT_TRUE(result.exited && result.status == 0) << result.err;
   // Without "utf8::" each byte is a character of its own.
   EXPECT_EQ(result.out,
