@@ -44,7 +44,10 @@ void Checker(Canvas& dst, int x0, int y0, int w, int h) {
 }  // namespace
 
 Canvas MakeContactSheet(const std::map<std::string, Canvas>& pictures) {
-  Canvas sheet(1280, 480 * 2 + 240 + 560);
+  // The strips below fill two columns: the ground and the clouds on the left,
+  // the fence and the mountains on the right.
+  constexpr int kStripsHeight = 324;
+  Canvas sheet(1280, 480 * 2 + 240 + kStripsHeight);
   sheet.Fill(Rgb(32, 32, 36), 1);
   sheet.Draw(pictures.at("intro/logo-tamo.jpg"), 0, 0);
   sheet.Draw(pictures.at("intro/introtitre.jpg"), 640, 0);
@@ -74,7 +77,7 @@ Canvas MakeContactSheet(const std::map<std::string, Canvas>& pictures) {
   DrawMasked(sheet, pictures.at("DATAS/lune.png"), 1100, y0 + 60);
   // Every strip on its own, over a checkerboard that shows the see-through parts.
   int y = y0 + 240 + 8;
-  Checker(sheet, 0, y, 1280, 560 - 8);
+  Checker(sheet, 0, y, 1280, kStripsHeight - 8);
   int column = 0, rowTop = y;
   for (const Layer& l : kLayers) {
     const Canvas& strip = pictures.at(l.name);
