@@ -226,9 +226,8 @@ Canvas PaintClouds(int index) {
   static const int kHeights[5] = {42, 80, 38, 18, 12};
   static const int kTops[5] = {60, 102, 182, 220, 238};
   static const float kCells[5] = {64, 80, 64, 40, 32};
-  static const float kBias[5] = {0.30f, 0.28f, 0.22f, 0.22f, 0.22f};
-  // The upper strips pass in front of the moon: fewer, more separate banks there.
-  static const float kBanks[5] = {0.8f, 0.8f, 0.45f, 0.45f, 0.45f};
+  static const float kBias[5] = {-0.08f, 0.0f, 0.22f, 0.22f, 0.22f};
+  static const float kBanks[5] = {0, 0, 0.45f, 0.45f, 0.45f};
   const int h = kHeights[index];
   const float cell = kCells[index];
   const uint32_t seed = 900 + static_cast<uint32_t>(index) * 31;
@@ -246,7 +245,13 @@ Canvas PaintClouds(int index) {
     float envelope = 1 - t * t;
     // Clouds gather in banks with clear sky between them.
     float banks = PeriodicNoise(seed + 50, x * 5 / 640.0f, 0.5f, 5);
-    if (index < 2) banks = SmoothStep(0.45f, 0.85f, banks);
+    if (index < 2) {
+      // Up by the moon the banks are separate clouds that thin out towards
+      // their ends, so each one tapers rather than stopping at a cliff.
+      float body = SmoothStep(0.4f, 0.9f, banks);
+      float u = t / std::max(0.2f, body);
+      return 1.6f * (v - 0.5f) + 0.42f * (1 - u * u) - kBias[index] - 0.4f * (1 - body);
+    }
     return v - 0.5f + 0.42f * envelope - kBias[index] + kBanks[index] * (banks - 0.5f);
   };
   for (int y = 0; y < h; ++y)
