@@ -33,6 +33,12 @@ float PeriodicNoise(uint32_t seed, float x, float y, int periodX);
 // Sum of octaves; `periodX` is the period of the first octave, doubled per octave.
 float PeriodicFbm(uint32_t seed, float x, float y, int periodX, int octaves);
 
+// Value noise in space, in [0, 1]: a map sampled on a sphere has no seam and
+// no pinching at the poles. The sum of octaves turns between octaves so the
+// lattice never lines up.
+float Noise3(uint32_t seed, float x, float y, float z);
+float Fbm3(uint32_t seed, float x, float y, float z, int octaves);
+
 float SmoothStep(float e0, float e1, float x);
 float Clamp01(float v);
 

@@ -140,53 +140,6 @@ Canvas PaintTitle() {
   return c;
 }
 
-namespace {
-
-float Lattice3(uint32_t seed, int x, int y, int z) {
-  uint32_t h = seed * 0x27d4eb2du ^ static_cast<uint32_t>(x) * 0x85ebca6bu ^
-               static_cast<uint32_t>(y) * 0xc2b2ae35u ^ static_cast<uint32_t>(z) * 0x165667b1u;
-  h ^= h >> 15;
-  h *= 0x2c1b3c6du;
-  h ^= h >> 12;
-  h *= 0x297a2d39u;
-  h ^= h >> 15;
-  return static_cast<float>(h & 0xffffff) / 16777215.0f;
-}
-
-// Value noise in space, so a map sampled on the sphere has no seam and no
-// pinching at the poles.
-float Noise3(uint32_t seed, float x, float y, float z) {
-  float fx = std::floor(x), fy = std::floor(y), fz = std::floor(z);
-  int ix = static_cast<int>(fx), iy = static_cast<int>(fy), iz = static_cast<int>(fz);
-  auto ease = [](float t) { return t * t * t * (t * (t * 6 - 15) + 10); };
-  float tx = ease(x - fx), ty = ease(y - fy), tz = ease(z - fz);
-  float v[2][2];
-  for (int j = 0; j < 2; ++j)
-    for (int k = 0; k < 2; ++k) {
-      float a = Lattice3(seed, ix, iy + j, iz + k), b = Lattice3(seed, ix + 1, iy + j, iz + k);
-      v[j][k] = a + (b - a) * tx;
-    }
-  float near = v[0][0] + (v[1][0] - v[0][0]) * ty, far = v[0][1] + (v[1][1] - v[0][1]) * ty;
-  return near + (far - near) * tz;
-}
-
-float Fbm3(uint32_t seed, float x, float y, float z, int octaves) {
-  float sum = 0, amp = 0.5f, norm = 0;
-  for (int o = 0; o < octaves; ++o) {
-    sum += amp * Noise3(seed + o * 131u, x, y, z);
-    norm += amp;
-    amp *= 0.5f;
-    // Rotate a little between octaves so the lattice never lines up.
-    float nx = 1.7f * x + 1.1f * z, nz = 1.7f * z - 1.1f * x;
-    x = nx + 7.3f;
-    y = 2.03f * y + 3.1f;
-    z = nz + 1.9f;
-  }
-  return sum / norm;
-}
-
-}  // namespace
-
 Canvas PaintGlobe() {
   Canvas c(640, 400);
   Stars(c, 555, 70, 40, 360, 360);
