@@ -13,6 +13,7 @@
 #include <string>
 
 #include "process.h"
+#include "x_display.h"
 
 namespace kelpora {
 namespace {
@@ -24,7 +25,7 @@ class GLXFullScreenTest : public ::testing::Test {
     ASSERT_NE(xorg, nullptr) << "KELPORA_XORG_DISPLAY must name an Xorg server with the dummy "
                                 "driver (scripts/run-tests starts one)";
     xorg_ = xorg;
-    display_ = XOpenDisplay(xorg);
+    display_ = kelpora::testing::OpenDisplayPatiently(xorg);
     ASSERT_NE(display_, nullptr) << "cannot open " << xorg_;
     desktop_ = CurrentMode();
   }

@@ -18,6 +18,7 @@
 #include "runtime/errors.h"
 #include "vex2d/draw_state.h"
 #include "vex2d/graphics_mode.h"
+#include "x_display.h"
 
 namespace kelpora {
 namespace {
@@ -88,7 +89,8 @@ TEST_F(GLXWindowTest, SwitchContextTogglesWithTheSharedOne) {
 TEST_F(GLXWindowTest, ModesAreEmptyWithoutTheVideoModeExtension) {
   // Xvfb has no XFree86-VidModeExtension: listing is empty (and prints
   // nothing), so full screen is refused.
-  Display* display = XOpenDisplay(nullptr);
+  Display* display = kelpora::testing::OpenDisplayPatiently();
+  ASSERT_NE(display, nullptr);
   int opcode, event, error;
   bool hasVidMode = XQueryExtension(display, "XFree86-VidModeExtension", &opcode, &event, &error);
   XCloseDisplay(display);
@@ -126,7 +128,8 @@ TEST_F(GLXWindowTest, WindowedCanvasFallsBackToSoftwarePacing) {
 // The pointer over the window shows the blank cursor while hidden.
 TEST_F(GLXWindowTest, HidePointerPutsTheBlankCursorOnTheWindow) {
   OpenCanvas(320, 240, 0, CANVAS_NO_SYNC);
-  Display* display = XOpenDisplay(nullptr);
+  Display* display = kelpora::testing::OpenDisplayPatiently();
+  ASSERT_NE(display, nullptr);
   auto context = RefCast<TGLGraphicsContext>(CurrentCanvas()->context);
   Window window = static_cast<Window>(context->WindowId());
   // The shown pointer is the root window's, which may be invisible on a bare
@@ -158,7 +161,8 @@ TEST_F(GLXWindowTest, HidePointerPutsTheBlankCursorOnTheWindow) {
 
 // A window made by someone else (a toolkit, say) can be drawn into.
 TEST_F(GLXWindowTest, DrawsIntoAForeignWindow) {
-  Display* display = XOpenDisplay(nullptr);
+  Display* display = kelpora::testing::OpenDisplayPatiently();
+  ASSERT_NE(display, nullptr);
   Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 120, 90, 0, 0, 0);
   XMapWindow(display, window);
   XSync(display, False);

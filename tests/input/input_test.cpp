@@ -19,6 +19,7 @@
 #include "input/event_pump.h"
 #include "input/keyboard_mouse.h"
 #include "vex2d/graphics_mode.h"
+#include "x_display.h"
 
 namespace kelpora {
 namespace {
@@ -120,7 +121,7 @@ class InputTest : public ::testing::Test {
     InitGLDriverModule();
     InitInputModule();
     OpenCanvas(320, 240, 0, CANVAS_NO_SYNC);
-    tester_ = XOpenDisplay(nullptr);
+    tester_ = kelpora::testing::OpenDisplayPatiently();
     ASSERT_NE(tester_, nullptr);
     int event, error, major, minor;
     ASSERT_TRUE(XTestQueryExtension(tester_, &event, &error, &major, &minor));
