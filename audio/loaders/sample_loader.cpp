@@ -1,6 +1,6 @@
 #include "audio/loaders/sample_loader.h"
 
-#include "stream/stream.h"
+#include "stream/loader_chain.h"
 
 namespace kelpora {
 
@@ -11,18 +11,14 @@ TSampleLoader* loaderHead = nullptr;
 Ref<TSampleData> LoadFromOpenStream(const Ref<TDataStream>& stream) {
   if (!stream) return {};
   const int start = stream->Pos();
-  if (start == -1) RaiseError(u"Stream is not seekable");
-  Ref<TSampleData> sample;
-  for (Ref<TSampleLoader> loader = FirstSampleLoader(); loader && !sample; loader = loader->next) {
-    stream->Seek(start);
-    try {
-      sample = loader->LoadSample(stream);
-    } catch (const TStreamError&) {
-      sample = nullptr;
-    }
+  if (start == -1) {
+    stream->Close();
+    RaiseError(u"Stream is not seekable");
   }
-  stream->Close();
-  return sample;
+  return AskLoaders(stream, start, FirstSampleLoader(),
+                    [](const Ref<TSampleLoader>& loader, const Ref<TDataStream>& from) {
+                      return loader->LoadSample(from);
+                    });
 }
 
 }  // namespace

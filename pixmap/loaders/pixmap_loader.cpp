@@ -4,7 +4,7 @@
 #include "pixmap/loaders/jpeg_loader.h"
 #include "pixmap/loaders/png_loader.h"
 #include "pixmap/loaders/tga_loader.h"
-#include "stream/stream.h"
+#include "stream/loader_chain.h"
 
 namespace kelpora {
 
@@ -34,23 +34,10 @@ static Ref<TPixmap> LoadFromOpenStream(const Ref<TDataStream>& stream) {
     stream->Close();
     return {};
   }
-  Ref<TPixmap> pixmap;
-  try {
-    for (Ref<TPixmapLoader> loader = FirstPixmapLoader(); loader && !pixmap;
-         loader = loader->next) {
-      stream->Seek(start);
-      try {
-        pixmap = loader->LoadFromStream(stream);
-      } catch (const TStreamError&) {
-        pixmap = nullptr;
-      }
-    }
-  } catch (...) {
-    stream->Close();
-    throw;
-  }
-  stream->Close();
-  return pixmap;
+  return AskLoaders(stream, start, FirstPixmapLoader(),
+                    [](const Ref<TPixmapLoader>& loader, const Ref<TDataStream>& from) {
+                      return loader->LoadFromStream(from);
+                    });
 }
 
 Ref<TPixmap> LoadPixmap(const Ref<TObject>& source) {
