@@ -244,11 +244,7 @@ Ref<TDataStream> MakeSeekable(Ref<TDataStream> stream, int readable) {
   // A stream opened only for writing has nothing to read into a bank; its
   // bytes must still reach it.
   if (!stream || !readable || stream->Pos() != -1) return stream;
-  std::vector<uint8_t> bytes = LoadAllBytes(Ref<TObject>(stream));
-  stream->Close();
-  auto bank = TBank::Create(static_cast<int>(bytes.size()));
-  if (!bytes.empty()) std::copy(bytes.begin(), bytes.end(), bank->Buf());
-  return CreateBankStream(bank);
+  return CreateBankStream(LoadBank(Ref<TObject>(stream)));
 }
 
 }  // namespace
