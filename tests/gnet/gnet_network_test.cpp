@@ -50,7 +50,7 @@ class Node {
     ASSERT_EQ(write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
 
-  // The next line starting with `prefix`; earlier lines are kept in `seen`.
+  // The next line starting with `prefix`; the lines before it are dropped.
   std::string Await(const std::string& prefix, int ms = 5000) {
     auto end = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
@@ -61,9 +61,16 @@ class Node {
           return line;
         }
       }
-      int left = static_cast<int>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-      if (left <= 0 || !ReadSome(left)) return "";
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+      pollfd entry{output_, POLLIN, 0};
+      char chunk[4096];
+      ssize_t got;
+      if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0 ||
+          (got = read(output_, chunk, sizeof chunk)) <= 0)
+        return "";
+      partial_.append(chunk, static_cast<size_t>(got));
+      for (size_t at; (at = partial_.find('\n')) != std::string::npos; partial_.erase(0, at + 1))
+        lines_.push_back(partial_.substr(0, at));
     }
   }
 
@@ -73,17 +80,12 @@ class Node {
     Tell("dump");
     std::map<int, std::string> objects;
     for (std::string line; (line = Await("")) != "end" && !line.empty();) {
-      if (line.rfind("object ", 0) != 0) continue;
-      std::istringstream fields(line.substr(7));
-      int id, remote, state;
-      std::string rest;
-      fields >> id >> remote >> state;
-      std::getline(fields, rest);
-      size_t marker = rest.find(" 0:");
-      int key = marker == std::string::npos
-                    ? -id
-                    : std::stoi(rest.substr(rest.find(':', marker + 3) + 1));
-      objects[key] = std::to_string(remote) + " " + std::to_string(state) + rest;
+      std::istringstream fields(line);
+      std::string word, rest;
+      int key;
+      if (!(fields >> word >> key) || word != "object") continue;
+      std::getline(fields >> std::ws, rest);
+      objects[key] = rest;
     }
     return objects;
   }
@@ -117,93 +119,64 @@ class Node {
   }
 
  private:
-  bool ReadSome(int ms) {
-    pollfd entry{output_, POLLIN, 0};
-    if (poll(&entry, 1, ms) <= 0) return false;
-    char chunk[4096];
-    ssize_t got = read(output_, chunk, sizeof chunk);
-    if (got <= 0) return false;
-    partial_.append(chunk, static_cast<size_t>(got));
-    for (size_t end; (end = partial_.find('\n')) != std::string::npos; partial_.erase(0, end + 1)) {
-      lines_.push_back(partial_.substr(0, end));
-    }
-    return true;
-  }
-
   pid_t pid_ = -1;
   int input_ = -1, output_ = -1;
   std::string partial_;
   std::vector<std::string> lines_;
 };
 
-// The slots of an object as its owner dumps them, less the "REMOTE STATE" part.
-std::string SlotsOf(const std::string* dump) {
-  return dump ? dump->substr(dump->find(' ', 2)) : "<none>";
+// Every node of `nodes` comes to hold the object with `marker` in slot 0 with
+// these slots (" SLOT:KIND:VALUE"...), or none when `slots` is empty.
+void ExpectEverywhere(std::vector<Node*> nodes, int marker, const std::string& slots) {
+  for (Node* node : nodes) {
+    EXPECT_TRUE(node->AwaitObject(marker,
+                                  [&](const std::string* d) {
+                                    return slots.empty() ? !d
+                                                         : d && d->substr(d->find(' ', 2)) == slots;
+                                  }))
+        << marker << slots;
+  }
 }
 
-bool Gone(const std::string* dump) { return dump == nullptr; }
-
-// Owner `owner` makes object `name` with every slot kind; all `others` see
-// the same values and kinds, then a change, then its close.
-void ExpectReplicated(Node& owner, const std::string& name, int marker, std::vector<Node*> others) {
+// `owner` makes object `name` with every slot kind; it and all `others` see the
+// same values and kinds, then a change. Returns the slots after the change.
+std::string ExpectReplicated(Node& owner, const std::string& name, int marker,
+                             std::vector<Node*> others) {
+  std::string m = std::to_string(marker);
+  auto change = [&](std::vector<std::string> lines) {
+    for (std::string& line : lines) owner.Tell(line.insert(line.find(' '), " " + name));
+  };
   owner.Tell("create " + name);
-  owner.Tell("int " + name + " 0 " + std::to_string(marker));
-  owner.Tell("int " + name + " 1 200");
-  owner.Tell("int " + name + " 2 300");
-  owner.Tell("int " + name + " 3 -1");
-  owner.Tell("float " + name + " 4 1.5");
-  owner.Tell("string " + name + " 31 4b656c70");
-  std::string slots;
-  ASSERT_TRUE(owner.AwaitObject(
-      marker, [&](const std::string* d) { return d && (slots = SlotsOf(d)).size() > 0; }));
-  EXPECT_EQ(slots,
-            " 0:1:" + std::to_string(marker) + " 1:4:200 2:5:300 3:1:-1 4:2:1.5 31:3:4b656c70");
-  for (Node* other : others) {
-    EXPECT_TRUE(
-        other->AwaitObject(marker, [&](const std::string* d) { return d && SlotsOf(d) == slots; }));
-  }
-
-  owner.Tell("int " + name + " 2 65535");
-  owner.Tell("float " + name + " 4 -0.25");
-  owner.Tell("int " + name + " 1 70000");
-  std::string changed =
-      " 0:1:" + std::to_string(marker) + " 1:1:70000 2:5:65535 3:1:-1 4:2:-0.25 31:3:4b656c70";
-  for (Node* other : others) {
-    EXPECT_TRUE(other->AwaitObject(
-        marker, [&](const std::string* d) { return d && SlotsOf(d) == changed; }));
-  }
-}
-
-void ExpectClosedEverywhere(Node& owner, const std::string& name, int marker,
-                            std::vector<Node*> others) {
-  owner.Tell("close " + name);
-  EXPECT_TRUE(owner.AwaitObject(marker, Gone));
-  for (Node* other : others) EXPECT_TRUE(other->AwaitObject(marker, Gone));
+  change({"int 0 " + m, "int 1 200", "int 2 300", "int 3 -1", "float 4 1.5", "string 31 4b656c70"});
+  others.push_back(&owner);
+  ExpectEverywhere(others, marker, " 0:1:" + m + " 1:4:200 2:5:300 3:1:-1 4:2:1.5 31:3:4b656c70");
+  change({"int 2 65535", "float 4 -0.25", "int 1 70000"});
+  std::string changed = " 0:1:" + m + " 1:1:70000 2:5:65535 3:1:-1 4:2:-0.25 31:3:4b656c70";
+  ExpectEverywhere(others, marker, changed);
+  return changed;
 }
 
 TEST(GNetNetwork, ChainOfThreeHosts) {
   Node a, b, c;
   int portA = a.Listen();
-  int portB = b.Listen();
   ASSERT_TRUE(b.Connect(portA));
-  ASSERT_TRUE(c.Connect(portB));
+  ASSERT_TRUE(c.Connect(b.Listen()));
 
   ExpectReplicated(a, "x", 70001, {&b, &c});
   ExpectReplicated(c, "y", 70002, {&b, &a});
 
   // A message from one end to the other end's object passes through b.
   c.Tell("message 70001 5 4242");
-  EXPECT_EQ(c.Await("sent "), "sent 1");
   std::string message = a.Await("message ");
   EXPECT_NE(message.find(" 5:5:4242"), std::string::npos) << message;
   EXPECT_EQ(b.Await("message ", 300), "") << "the relay keeps nothing of it";
 
-  ExpectClosedEverywhere(a, "x", 70001, {&b, &c});
+  a.Tell("close x");
+  ExpectEverywhere({&a, &b, &c}, 70001, "");
 
   // c dies without a word: its object goes on b and, relayed, on a.
   c.Kill();
-  EXPECT_TRUE(b.AwaitObject(70002, Gone));
-  EXPECT_TRUE(a.AwaitObject(70002, Gone));
+  ExpectEverywhere({&b, &a}, 70002, "");
   EXPECT_TRUE(a.Dump().empty());
 }
 
@@ -213,22 +186,20 @@ TEST(GNetNetwork, StarAroundOneHost) {
   for (Node* leaf : {&left, &right, &third}) ASSERT_TRUE(leaf->Connect(port));
 
   ExpectReplicated(left, "l", 80001, {&centre, &right, &third});
-  ExpectReplicated(centre, "c", 80002, {&left, &right, &third});
+  std::string centres = ExpectReplicated(centre, "c", 80002, {&left, &right, &third});
 
   third.Tell("message 80001 7 9");
-  EXPECT_EQ(third.Await("sent "), "sent 1");
   EXPECT_NE(left.Await("message ").find(" 7:4:9"), std::string::npos);
 
   left.Tell("create z");
   left.Tell("int z 0 80003");
-  EXPECT_TRUE(third.AwaitObject(80003, [](const std::string* d) { return d != nullptr; }));
+  ExpectEverywhere({&third}, 80003, " 0:1:80003");
   left.Kill();
-  for (Node* other : {&centre, &right, &third}) {
-    EXPECT_TRUE(other->AwaitObject(80001, Gone));
-    EXPECT_TRUE(other->AwaitObject(80003, Gone));
-    EXPECT_TRUE(other->AwaitObject(80002, [](const std::string* d) { return d != nullptr; }));
-  }
-  ExpectClosedEverywhere(centre, "c", 80002, {&right, &third});
+  ExpectEverywhere({&centre, &right, &third}, 80001, "");
+  ExpectEverywhere({&centre, &right, &third}, 80003, "");
+  ExpectEverywhere({&centre, &right, &third}, 80002, centres);
+  centre.Tell("close c");
+  ExpectEverywhere({&centre, &right, &third}, 80002, "");
 }
 
 }  // namespace

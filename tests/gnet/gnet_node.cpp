@@ -1,10 +1,9 @@
 // One GNet host in a process of its own, driven by lines on standard input
-// and reporting on standard output, for the tests that connect several.
-//   listen | connect PORT | create NAME | int NAME SLOT V | float NAME SLOT V
-//   string NAME SLOT HEX | close NAME | message MARKER SLOT V | dump | quit
-// After every Sync it prints "created ID", "modified ID", "closed ID" and
-// "message ID" + slots for what happened. Objects are dumped as
-// "object ID REMOTE STATE" + " SLOT:KIND:VALUE" per filled slot, then "end".
+// (listen | connect PORT | create NAME | int/float NAME SLOT V | string NAME SLOT HEX
+// | close NAME | message MARKER SLOT V | dump) for the tests that connect several.
+// Prints "message ID SLOTS" for each message received; "dump" prints
+// "object MARKER REMOTE STATE" + " SLOT:KIND:VALUE" per filled slot, then "end",
+// where MARKER is the int in slot 0 (or minus the id).
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -53,13 +52,6 @@ String FromHex(const std::string& hex) {
   return text;
 }
 
-void Report(const char* what, const Ref<TObjectList>& list, bool withSlots = false) {
-  for (Ref<TListNode> node = list->head->succ; !node->IsSentinel(); node = node->succ) {
-    auto object = RefCast<TGNetObject>(node->value);
-    std::printf("%s %d%s\n", what, object->id, withSlots ? Slots(object).c_str() : "");
-  }
-}
-
 Ref<TGNetObject> ByMarker(const Ref<TGNetHost>& host, int marker) {
   for (const auto& object : host->table) {
     if (object && object->slots[0].kind != GNET_EMPTY && object->GetInt(0) == marker) return object;
@@ -87,7 +79,6 @@ int main() {
         std::string command, name, text;
         int slot = 0, port = 0;
         line >> command;
-        if (command == "quit") return 0;
         if (command == "listen") {
           host->Listen(0);
           std::printf("port %d\n", host->server->LocalPort());
@@ -97,7 +88,6 @@ int main() {
         } else if (command == "create") {
           line >> name;
           named[name] = host->CreateObject();
-          std::printf("id %s %d\n", name.c_str(), named[name]->id);
         } else if (command == "int" || command == "float" || command == "string") {
           line >> name >> slot >> text;
           Ref<TGNetObject> object = named.at(name);
@@ -121,7 +111,8 @@ int main() {
           for (Ref<TListNode> node = host->objects->head->succ; !node->IsSentinel();
                node = node->succ) {
             auto object = RefCast<TGNetObject>(node->value);
-            std::printf("object %d %d %d%s\n", object->id, IsRemote(object), object->State(),
+            int marker = object->slots[0].kind == GNET_EMPTY ? -object->id : object->GetInt(0);
+            std::printf("object %d %d %d%s\n", marker, IsRemote(object), object->State(),
                         Slots(object).c_str());
           }
           std::printf("end\n");
@@ -129,10 +120,11 @@ int main() {
       }
       host->Accept();
       host->Sync();
-      Report("created", host->created);
-      Report("modified", host->modified);
-      Report("closed", host->closed);
-      Report("message", host->messages, true);
+      for (Ref<TListNode> node = host->messages->head->succ; !node->IsSentinel();
+           node = node->succ) {
+        auto message = RefCast<TGNetObject>(node->value);
+        std::printf("message %d%s\n", message->id, Slots(message).c_str());
+      }
       pollfd entry{0, POLLIN, 0};
       poll(&entry, 1, 2);
     }

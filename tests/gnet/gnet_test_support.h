@@ -11,6 +11,8 @@
 
 #include "gnet/gnet_host.h"
 #include "raw_peer.h"
+#include "runtime/errors.h"
+#include "runtime/text.h"
 
 namespace kelpora::testing {
 
@@ -18,6 +20,16 @@ using Bytes = std::string;
 using Clock = std::chrono::steady_clock;
 
 constexpr int LOOPBACK = 0x7F000001;
+
+// The text of the error `action` raises.
+inline std::string ErrorText(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const TRuntimeError& error) {
+    return ToBytes(error.ToString());
+  }
+  return "(nothing raised)";
+}
 
 inline Bytes B(std::initializer_list<int> values) {
   Bytes bytes;
@@ -55,18 +67,6 @@ inline Bytes ReadFor(int fd, int ms, size_t want = SIZE_MAX) {
     bytes.append(chunk, static_cast<size_t>(n));
   }
   return bytes;
-}
-
-// True once the other end has closed `fd` (whatever it still sent is skipped).
-inline bool ClosedWithin(int fd, int ms) {
-  auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    pollfd entry{fd, POLLIN, 0};
-    if (poll(&entry, 1, 20) <= 0) continue;
-    char chunk[65536];
-    if (recv(fd, chunk, sizeof chunk, 0) <= 0) return true;
-  }
-  return false;
 }
 
 // True once the other end closed `fd`; what it sent meanwhile is skipped.
@@ -127,12 +127,6 @@ inline Ref<TGNetObject> FindBySlot0(const Ref<TGNetHost>& host, int32_t value) {
     if (o && o->slots[0].kind != GNET_EMPTY && o->GetInt(0) == value) return o;
   }
   return nullptr;
-}
-
-inline int CountFrom(const Ref<TGNetHost>& host, const Ref<TGNetPeer>& peer) {
-  int n = 0;
-  for (auto& o : host->table) n += o && o->peer == peer;
-  return n;
 }
 
 inline int TableCount(const Ref<TGNetHost>& host) {
