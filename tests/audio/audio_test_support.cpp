@@ -87,27 +87,33 @@ std::string RunTool(const std::string& program, const std::vector<std::string>& 
   return r.out;
 }
 
+namespace {
+
+// The length of the Ogg page at `at`: header, segment table and body.
+size_t PageLength(const Bytes& file, size_t at) {
+  const int segments = file[at + 26];
+  size_t length = 27 + segments;
+  for (int i = 0; i < segments; ++i) length += file[at + 27 + i];
+  return length;
+}
+
+}  // namespace
+
 std::vector<OggPage> OggPages(const Bytes& file) {
   std::vector<OggPage> pages;
-  size_t at = 0;
-  while (at + 27 <= file.size() && std::memcmp(&file[at], "OggS", 4) == 0) {
+  for (size_t at = 0; at + 27 <= file.size() && std::memcmp(&file[at], "OggS", 4) == 0;
+       at += PageLength(file, at)) {
     OggPage page{at, 0, 0};
     std::memcpy(&page.granule, &file[at + 6], 8);
     std::memcpy(&page.serial, &file[at + 14], 4);
     pages.push_back(page);
-    const int segments = file[at + 26];
-    size_t body = 0;
-    for (int i = 0; i < segments; ++i) body += file[at + 27 + i];
-    at += 27 + segments + body;
   }
   return pages;
 }
 
 void SetGranule(Bytes& file, size_t offset, int64_t granule) {
   std::memcpy(&file[offset + 6], &granule, 8);
-  const int segments = file[offset + 26];
-  size_t length = 27 + segments;
-  for (int i = 0; i < segments; ++i) length += file[offset + 27 + i];
+  const size_t length = PageLength(file, offset);
   std::memset(&file[offset + 22], 0, 4);
   // The page checksum: CRC-32, polynomial 0x04C11DB7, not reflected, from 0.
   uint32_t crc = 0;
@@ -117,10 +123,6 @@ void SetGranule(Bytes& file, size_t offset, int64_t granule) {
   }
   std::memcpy(&file[offset + 22], &crc, 4);
 }
-
-}  // namespace kelpora::audiotest
-
-namespace kelpora::audiotest {
 
 namespace {
 

@@ -43,10 +43,6 @@ std::vector<OggPage> OggPages(const Bytes& file);
 // Sets the granule position of the page at `offset` and fixes its checksum.
 void SetGranule(Bytes& file, size_t offset, int64_t granule);
 
-}  // namespace kelpora::audiotest
-
-namespace kelpora::audiotest {
-
 // The folder of reference sounds (make_reference_sounds.sh), written once per
 // test process and removed at its end; `name` inside it.
 std::string ReferenceFile(const std::string& name);

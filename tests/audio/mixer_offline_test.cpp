@@ -33,7 +33,13 @@ int StartWith(pcmsample* pcm, float rate, float volume = 1.0f) {
   return h;
 }
 
-using MixerRender = OfflineMixer;
+class MixerRender : public OfflineMixer {
+ protected:
+  void Reopen() {
+    audio_close();
+    OfflineMixer::SetUp();
+  }
+};
 
 TEST_F(MixerRender, UnityPassesSamplesThroughUnchanged) {
   std::vector<int16_t> in = Varied(2048);
@@ -128,9 +134,7 @@ TEST_F(MixerRender, RatesPickTheFramesTheyReach) {
   StartWith(Sample16(in, 2), 2.0f);  // an octave up: every other frame
   std::vector<int16_t> out = Pass();
   for (int k = 0; k < 1024; ++k) ASSERT_EQ(out[2 * k], frame(2 * k, 0)) << k;
-  audio_close();
-  audio_open(std::unique_ptr<audiodevice>(new offlineaudio));
-  device = static_cast<offlineaudio*>(audio_device());
+  Reopen();
 
   // 1.37 is 89784 in 16.16; the position counts samples, left rounds down to even.
   StartWith(Sample16(in, 2), 1.37f);
@@ -140,9 +144,7 @@ TEST_F(MixerRender, RatesPickTheFramesTheyReach) {
     ASSERT_EQ(out[2 * k], in[i]) << k;
     ASSERT_EQ(out[2 * k + 1], in[i + 1]) << k;
   }
-  audio_close();
-  audio_open(std::unique_ptr<audiodevice>(new offlineaudio));
-  device = static_cast<offlineaudio*>(audio_device());
+  Reopen();
 
   // Rate 0 holds the first frame; a negative rate holds too, never reading
   // before the data.

@@ -22,19 +22,19 @@ class OfflineMixer : public ::testing::Test {
     for (pcmsample* pcm : samples) audio_releasesample(pcm);
     audio_close();
   }
-  // 16-bit sample from interleaved values; released at the end of the test.
-  pcmsample* Sample16(const std::vector<int16_t>& data, int channels, int loop = 0,
-                      int rate = 44100) {
-    pcmsample* pcm = audio_newsample(static_cast<int>(data.size()) / channels, 16, channels, rate,
-                                     data.data(), loop);
+  // A sample from interleaved 16-bit or 8-bit values; released at the end of the test.
+  template <typename T>
+  pcmsample* Sample(const std::vector<T>& data, int channels, int loop = 0) {
+    pcmsample* pcm = audio_newsample(static_cast<int>(data.size()) / channels, 8 * sizeof(T),
+                                     channels, 44100, data.data(), loop);
     samples.push_back(pcm);
     return pcm;
   }
+  pcmsample* Sample16(const std::vector<int16_t>& data, int channels, int loop = 0) {
+    return Sample(data, channels, loop);
+  }
   pcmsample* Sample8(const std::vector<uint8_t>& data, int channels, int loop = 0) {
-    pcmsample* pcm = audio_newsample(static_cast<int>(data.size()) / channels, 8, channels, 44100,
-                                     data.data(), loop);
-    samples.push_back(pcm);
-    return pcm;
+    return Sample(data, channels, loop);
   }
   // One pass of 1024 frames, interleaved left and right.
   std::vector<int16_t> Pass() {

@@ -8,19 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "audio_test_support.h"
 #include "runtime/errors.h"
 
 namespace kelpora {
 namespace {
 
-std::vector<int16_t> Frames16(const Ref<TSampleData>& s) {
-  std::vector<int16_t> out(size_t(s->length) * BytesPerFrame(s->format) / 2);
-  std::memcpy(out.data(), s->data, out.size() * 2);
-  return out;
-}
+using audiotest::SampleBytes;
+using Bytes = audiotest::Bytes;
 
-std::vector<uint8_t> Bytes(const Ref<TSampleData>& s) {
-  return std::vector<uint8_t>(s->data, s->data + size_t(s->length) * BytesPerFrame(s->format));
+std::vector<int16_t> Frames16(const Ref<TSampleData>& s) {
+  Bytes b = SampleBytes(s);
+  std::vector<int16_t> out(b.size() / 2);
+  std::memcpy(out.data(), b.data(), b.size());
+  return out;
 }
 
 std::string ErrorText(const std::function<void()>& f) {
@@ -37,12 +38,12 @@ TEST(SampleConvert, EightBitEndsWidenAndNarrowExactly) {
   Ref<TSampleData> wide = TSampleData::CreateStatic(mono, 3, 8000, SAMPLE_MONO8)->Convert(5);
   EXPECT_EQ(Frames16(wide), (std::vector<int16_t>{-32768, -32768, 128, 128, 32767, 32767}));
   // Every byte survives the way to 16 bits and back.
-  std::vector<uint8_t> all(256);
+  Bytes all(256);
   for (int i = 0; i < 256; ++i) all[i] = uint8_t(i);
   Ref<TSampleData> there = TSampleData::CreateStatic(all.data(), 256, 8000, 1)->Convert(6);
-  EXPECT_EQ(Bytes(there->Convert(1)), all);
+  EXPECT_EQ(SampleBytes(there->Convert(1)), all);
   Ref<TSampleData> stereo = TSampleData::CreateStatic(all.data(), 128, 8000, 4)->Convert(5);
-  EXPECT_EQ(Bytes(stereo->Convert(4)), std::vector<uint8_t>(all.begin(), all.end()));
+  EXPECT_EQ(SampleBytes(stereo->Convert(4)), all);
 }
 
 TEST(SampleConvert, MonoMixTruncatesTowardZero) {
@@ -50,30 +51,29 @@ TEST(SampleConvert, MonoMixTruncatesTowardZero) {
   Ref<TSampleData> stereo = TSampleData::CreateStatic(lr, 4, 44100, SAMPLE_STEREO16LE);
   EXPECT_EQ(Frames16(stereo->Convert(SAMPLE_MONO16LE)),
             (std::vector<int16_t>{0, -1, 32767, -32768}));
-  EXPECT_EQ(Bytes(stereo->Convert(SAMPLE_MONO8)), (std::vector<uint8_t>{127, 127, 255, 0}));
+  EXPECT_EQ(SampleBytes(stereo->Convert(SAMPLE_MONO8)), (Bytes{127, 127, 255, 0}));
 }
 
 TEST(SampleConvert, LittleToBigEndianSwapsEachSample) {
   uint8_t le[] = {0x34, 0x12, 0xFE, 0xFF};
   Ref<TSampleData> big = TSampleData::CreateStatic(le, 2, 22050, 2)->Convert(3);
-  EXPECT_EQ(Bytes(big), (std::vector<uint8_t>{0x12, 0x34, 0xFF, 0xFE}));
+  EXPECT_EQ(SampleBytes(big), (Bytes{0x12, 0x34, 0xFF, 0xFE}));
   EXPECT_EQ(big->rate, 22050);
-  EXPECT_EQ(big->length, 2);
 }
 
 // The direct routes and the one through the pivot buffer, which works in
 // slices, give the same bytes as two explicit steps through format 6.
 TEST(SampleConvert, EveryPairMatchesTwoStepsThroughTheStereoBigEndianPivot) {
   const int frames = 2500;  // more than one slice of the pivot buffer
-  std::vector<uint8_t> noise(frames * 4);
+  Bytes noise(frames * 4);
   uint32_t seed = 12345;
   for (auto& b : noise) b = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
   for (int from = 1; from <= 6; ++from) {
-    std::vector<uint8_t> pivot(frames * 4);
+    Bytes pivot(frames * 4);
     ConvertPcm(noise.data(), from, pivot.data(), 6, frames);
     for (int to = 1; to <= 6; ++to) {
       SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
-      std::vector<uint8_t> direct(frames * 4 + 16, 0xAB), twoSteps(frames * 4 + 16, 0xAB);
+      Bytes direct(frames * 4 + 16, 0xAB), twoSteps(frames * 4 + 16, 0xAB);
       ConvertPcm(noise.data(), from, direct.data(), to, frames);
       if (from == to)
         std::memcpy(twoSteps.data(), noise.data(), size_t(frames) * BytesPerFrame(to));

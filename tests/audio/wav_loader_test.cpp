@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "audio/loaders/ogg_loader.h"
 #include "audio_test_support.h"
@@ -29,6 +30,13 @@ Bytes Fmt(int audioFormat, int channels, int rate, int bits) {
   return Chunk("fmt ", FormatFields(audioFormat, channels, rate, bits));
 }
 
+// The sample's frames, or "none" when no sample comes out.
+std::optional<Bytes> Loaded(const Bytes& file) {
+  Ref<TSampleData> sample = LoadFromMemory(file);
+  if (!sample) return std::nullopt;
+  return SampleBytes(sample);
+}
+
 TEST_F(Wav, ChunkLayouts) {
   const Bytes fmt = Fmt(1, 2, 22050, 16);
   const Bytes list = Chunk("LIST", {'I', 'N', 'F', 'O', 'a', 'b'});
@@ -36,75 +44,54 @@ TEST_F(Wav, ChunkLayouts) {
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->format, SAMPLE_STEREO16LE);
   EXPECT_EQ(plain->rate, 22050);
-  EXPECT_EQ(plain->length, 2);
   EXPECT_EQ(SampleBytes(plain), FRAMES);
 
-  // Other chunks are skipped by their exact size, odd ones not padded.
-  Ref<TSampleData> listed =
-      LoadFromMemory(Riff({fmt, list, Chunk("odd ", {9, 9, 9}), Chunk("data", FRAMES)}));
-  ASSERT_TRUE(listed);
-  EXPECT_EQ(SampleBytes(listed), FRAMES);
-  // The format chunk must come first.
-  EXPECT_FALSE(LoadFromMemory(Riff({list, fmt, Chunk("data", FRAMES)})));
-
-  // An 18-byte format chunk: its 2 extra bytes are skipped.
   Bytes fields18 = FormatFields(1, 2, 22050, 16);
   fields18.insert(fields18.end(), {0, 0});
-  Ref<TSampleData> long18 = LoadFromMemory(Riff({Chunk("fmt ", fields18), Chunk("data", FRAMES)}));
-  ASSERT_TRUE(long18);
-  EXPECT_EQ(SampleBytes(long18), FRAMES);
-
-  // A format chunk declaring 14 bytes is read as 16, and nothing is skipped.
-  Ref<TSampleData> short14 = LoadFromMemory(
-      Riff({Chunk("fmt ", FormatFields(1, 1, 8000, 8), 14), Chunk("data", {0, 128, 255})}));
-  ASSERT_TRUE(short14);
-  EXPECT_EQ(short14->format, SAMPLE_MONO8);
-  EXPECT_EQ(SampleBytes(short14), (Bytes{0, 128, 255}));
+  struct Case {
+    const char* what;
+    Bytes file;
+    std::optional<Bytes> expect;
+  } cases[] = {
+      {"other chunks skipped by their exact size, odd ones not padded",
+       Riff({fmt, list, Chunk("odd ", {9, 9, 9}), Chunk("data", FRAMES)}), FRAMES},
+      {"the format chunk must come first", Riff({list, fmt, Chunk("data", FRAMES)}), {}},
+      {"an 18-byte format chunk's 2 extra bytes skipped",
+       Riff({Chunk("fmt ", fields18), Chunk("data", FRAMES)}), FRAMES},
+      {"a format chunk declaring 14 bytes read as 16, nothing skipped",
+       Riff({Chunk("fmt ", FormatFields(1, 1, 8000, 8), 14), Chunk("data", {0, 128, 255})}),
+       Bytes{0, 128, 255}},
+      // 10 bytes in stereo 16-bit: 2 frames, the 2 bytes after them unused.
+      {"whole frames only", Riff({fmt, Chunk("data", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10})}), FRAMES},
+      // Cut short inside the data: the whole frames present, nothing undefined.
+      {"cut short", Riff({fmt, Chunk("data", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 400)}), FRAMES},
+      {"cut short, 8-bit", Riff({Fmt(1, 1, 8000, 8), Chunk("data", {7, 7, 7}, 5000)}),
+       Bytes{7, 7, 7}},
+      // 44-byte files declaring gigabytes: nothing beyond the stream is
+      // allocated, and sizes negative as 32-bit numbers are declined.
+      {"2 GB declared", Riff({fmt, Chunk("data", {}, 0x7FFFFFFF)}), Bytes{}},
+      {"-16 declared", Riff({fmt, Chunk("data", {}, 0xFFFFFFF0u)}), {}},
+      {"-2^31 declared", Riff({fmt, Chunk("data", {}, 0x80000000u)}), {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Loaded(c.file), c.expect) << c.what;
+  // The samples hold no more than their frames.
+  for (auto [c, capacity] : {std::pair{5, 8}, std::pair{7, 0}}) {
+    Ref<TSampleData> sample = LoadFromMemory(cases[c].file);
+    ASSERT_TRUE(sample) << cases[c].what;
+    EXPECT_EQ(sample->capacity, capacity) << cases[c].what;
+  }
 }
 
 TEST_F(Wav, UnsupportedEncodingsAndBrokenHeadersAreRefused) {
   const Bytes data = Chunk("data", Bytes(24, 0));
-  EXPECT_FALSE(LoadFromMemory(Riff({Fmt(1, 2, 44100, 24), data})));
-  EXPECT_FALSE(LoadFromMemory(Riff({Fmt(1, 1, 44100, 32), data})));
-  EXPECT_FALSE(LoadFromMemory(Riff({Fmt(3, 1, 44100, 32), data})));  // IEEE float
-  EXPECT_FALSE(LoadFromMemory(Riff({Fmt(1, 3, 44100, 16), data})));
-  EXPECT_FALSE(LoadFromMemory(Riff({Fmt(1, 1, 0, 16), data})));
-  EXPECT_FALSE(LoadFromMemory(Riff({Fmt(1, 1, 44100, 16)})));  // no data chunk
   Bytes rifx = Riff({Fmt(1, 1, 44100, 16), data});
   rifx[3] = 'X';
-  EXPECT_FALSE(LoadFromMemory(rifx));
-  EXPECT_FALSE(LoadFromMemory({}));
-}
-
-TEST_F(Wav, DataChunksHoldOnlyWholeFramesTheFileReallyHas) {
-  // 10 bytes in stereo 16-bit: 2 frames, the 2 bytes after them unused.
-  Bytes ten = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  Ref<TSampleData> two = LoadFromMemory(Riff({Fmt(1, 2, 44100, 16), Chunk("data", ten)}));
-  ASSERT_TRUE(two);
-  EXPECT_EQ(two->length, 2);
-  EXPECT_EQ(two->capacity, 8);
-  EXPECT_EQ(SampleBytes(two), FRAMES);
-
-  // Cut short: 400 bytes declared, 10 present -> the 2 whole frames present.
-  Ref<TSampleData> cut = LoadFromMemory(Riff({Fmt(1, 2, 44100, 16), Chunk("data", ten, 400)}));
-  ASSERT_TRUE(cut);
-  EXPECT_EQ(cut->length, 2);
-  EXPECT_EQ(cut->capacity, 8);
-  EXPECT_EQ(SampleBytes(cut), FRAMES);
-  Ref<TSampleData> cut8 =
-      LoadFromMemory(Riff({Fmt(1, 1, 8000, 8), Chunk("data", {7, 7, 7}, 5000)}));
-  ASSERT_TRUE(cut8);
-  EXPECT_EQ(SampleBytes(cut8), (Bytes{7, 7, 7}));
-
-  // 44-byte files declaring gigabytes: nothing beyond the stream is
-  // allocated, and sizes negative as 32-bit numbers are declined.
-  const Bytes header = Fmt(1, 2, 44100, 16);
-  Ref<TSampleData> huge = LoadFromMemory(Riff({header, Chunk("data", {}, 0x7FFFFFFF)}));
-  ASSERT_TRUE(huge);
-  EXPECT_EQ(huge->length, 0);
-  EXPECT_EQ(huge->capacity, 0);
-  EXPECT_FALSE(LoadFromMemory(Riff({header, Chunk("data", {}, 0xFFFFFFF0u)})));
-  EXPECT_FALSE(LoadFromMemory(Riff({header, Chunk("data", {}, 0x80000000u)})));
+  for (const Bytes& file : {Riff({Fmt(1, 2, 44100, 24), data}), Riff({Fmt(1, 1, 44100, 32), data}),
+                            Riff({Fmt(3, 1, 44100, 32), data}),  // IEEE float
+                            Riff({Fmt(1, 3, 44100, 16), data}), Riff({Fmt(1, 1, 0, 16), data}),
+                            Riff({Fmt(1, 1, 44100, 16)}),  // no data chunk
+                            rifx, Bytes{}})
+    EXPECT_FALSE(LoadFromMemory(file));
 }
 
 // A seekable stream over bytes that can be made to fail or to lose its position.
