@@ -6,15 +6,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <thread>
 #include <vector>
 
-#include "pixmap/loaders/jpeg_loader.h"
-#include "pixmap/loaders/pixmap_loader.h"
-#include "pixmap/loaders/png_loader.h"
+#include "demo_checks.h"
 #include "process.h"
 #include "runtime/text.h"
 #include "stream/stream.h"
@@ -22,42 +18,8 @@
 
 using namespace kelpora;
 using namespace kelpora::testing;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double MsSince(Clock::time_point since) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-Ref<TPixmap> LoadAsset(const char* name) {
-  InitStreamModule();
-  InitJpegLoader();
-  InitPngLoader();
-  return LoadPixmap(FromBytes(std::string(SOURCE_ROOT) + "/game/assets/" + name));
-}
-
-// Mean absolute difference per channel between the screen and `picture`
-// drawn at (left, top), over the rows [fromRow, toRow) of the picture, counting
-// only pixels the picture covers opaquely.
-double Difference(const Shot& shot, const Ref<TPixmap>& picture, int left, int top, int fromRow,
-                  int toRow) {
-  double sum = 0;
-  long count = 0;
-  for (int y = fromRow; y < toRow; ++y)
-    for (int x = 0; x < picture->width; ++x) {
-      uint32_t colour = picture->PixelAt(x, y);
-      if ((colour >> 24) != 0xFF) continue;
-      const uint8_t* screen = shot.At(left + x, top + y);
-      sum += std::abs(int(screen[0]) - int((colour >> 16) & 0xFF)) +
-             std::abs(int(screen[1]) - int((colour >> 8) & 0xFF)) +
-             std::abs(int(screen[2]) - int(colour & 0xFF));
-      count += 3;
-    }
-  return count ? sum / count : 255;
-}
 
 // The share of the picture's opaque pixels that the screen shows unchanged
 // (within a small tolerance) with the picture drawn at (left, top).
@@ -75,43 +37,6 @@ double VisibleShare(const Shot& shot, const Ref<TPixmap>& picture, int left, int
         ++shown;
     }
   return opaque ? double(shown) / opaque : 0;
-}
-
-// True when `text` in the built-in 8×16 font is on screen at (x, y) over black.
-bool ShowsText(const Shot& shot, std::string_view text, int x, int y) {
-  static const std::string font = [] {
-    std::ifstream in(std::string(SOURCE_ROOT) + "/vex2d/kelpfont.bin", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }();
-  for (size_t i = 0; i < text.size(); ++i)
-    for (int row = 0; row < 16; ++row)
-      for (int bit = 0; bit < 8; ++bit) {
-        bool set = (static_cast<uint8_t>(font[row * 96 + (text[i] - 32)]) >> bit) & 1;
-        const uint8_t* pixel = shot.At(x + static_cast<int>(i) * 8 + bit, y + row);
-        bool white = pixel[0] == 255 && pixel[1] == 255 && pixel[2] == 255;
-        if (set != white) return false;
-      }
-  return true;
-}
-
-// How far the band of rows [top, bottom) moved left between two shots,
-// looking only at columns [fromX, toX).
-int ShiftLeft(const Shot& before, const Shot& after, int top, int bottom, int fromX, int toX) {
-  int best = -1;
-  double bestDifference = 1e9;
-  for (int shift = 0; shift <= 120; ++shift) {
-    double sum = 0;
-    for (int y = top; y < bottom; ++y)
-      for (int x = fromX; x + shift < toX; ++x)
-        for (int c = 0; c < 3; ++c)
-          sum += std::abs(int(after.At(x, y)[c]) - int(before.At(x + shift, y)[c]));
-    sum /= (toX - fromX - shift);
-    if (sum < bestDifference) {
-      bestDifference = sum;
-      best = shift;
-    }
-  }
-  return best;
 }
 
 // Finds where the mountains, the last strip drawn (one pixel to the left per
@@ -275,14 +200,8 @@ TEST_F(DemoTest, EscapeDuringTheLogoEndsTheTitleAtOnceAndEscapeInTheLevelQuits) 
   int fps = -1;
   for (int value = 0; value <= 75; ++value)
     if (ShowsText(later, "FPS = " + std::to_string(value), 560, 30)) fps = value;
-  std::printf("[ figures ] FPS counter after two seconds: %d\n", fps);
   EXPECT_GE(fps, 40);
   EXPECT_LE(fps, 62);
-
-  std::ifstream status("/proc/" + std::to_string(demo->pid()) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0)
-      std::printf("[ figures ] peak resident memory %s\n", line.c_str() + 6);
 
   x.TapKey(XK_Escape);
   ProcessResult result = demo->Wait(10000);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace kelpora::testing {
 
@@ -18,24 +20,11 @@ namespace {
 
 const char* const SINK = "kelpora";
 
-uint32_t U32(const std::string& bytes, size_t at) {
+// Little-endian field of `size` bytes at `at`.
+uint32_t Field(const std::string& bytes, size_t at, int size) {
   uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+  for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
   return value;
-}
-
-uint16_t U16(const std::string& bytes, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1])
-                                                                     << 8);
-}
-
-void PutU32(std::ofstream& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.put(static_cast<char>(value >> (8 * i)));
-}
-
-void PutU16(std::ofstream& out, uint16_t value) {
-  out.put(static_cast<char>(value));
-  out.put(static_cast<char>(value >> 8));
 }
 
 }  // namespace
@@ -46,21 +35,20 @@ Recording ReadWav(const std::string& path) {
   Recording recording;
   if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)
     return recording;
-  size_t at = 12;
   bool stereo16 = false;
-  while (at + 8 <= bytes.size()) {
+  for (size_t at = 12; at + 8 <= bytes.size();) {
     std::string tag = bytes.substr(at, 4);
-    size_t size = U32(bytes, at + 4);
+    size_t size = Field(bytes, at + 4, 4);
     at += 8;
     if (tag == "fmt " && at + 16 <= bytes.size()) {
-      stereo16 = U16(bytes, at) == 1 && U16(bytes, at + 2) == 2 && U16(bytes, at + 14) == 16;
-      recording.rate = static_cast<int>(U32(bytes, at + 4));
+      stereo16 = Field(bytes, at, 2) == 1 && Field(bytes, at + 2, 2) == 2 &&
+                 Field(bytes, at + 14, 2) == 16;
+      recording.rate = static_cast<int>(Field(bytes, at + 4, 4));
     } else if (tag == "data") {
       if (!stereo16) break;
       size_t end = size == 0 || size > bytes.size() - at ? bytes.size() : at + size;
-      size_t count = (end - at) / 4 * 2;
-      recording.samples.resize(count);
-      std::memcpy(recording.samples.data(), bytes.data() + at, count * 2);
+      recording.samples.resize((end - at) / 4 * 2);
+      std::memcpy(recording.samples.data(), bytes.data() + at, recording.samples.size() * 2);
       break;
     }
     at += size + (size & 1);
@@ -72,19 +60,18 @@ void WriteWav(const std::string& path, const Recording& recording, size_t from, 
   from = std::min(from, recording.frames());
   count = std::min(count, recording.frames() - from);
   std::ofstream out(path, std::ios::binary);
-  uint32_t bytes = static_cast<uint32_t>(count * 4);
+  auto put = [&](uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) out.put(static_cast<char>(value >> (8 * i)));
+  };
+  uint32_t bytes = static_cast<uint32_t>(count * 4), rate = static_cast<uint32_t>(recording.rate);
   out.write("RIFF", 4);
-  PutU32(out, 36 + bytes);
+  put(36 + bytes, 4);
   out.write("WAVEfmt ", 8);
-  PutU32(out, 16);
-  PutU16(out, 1);
-  PutU16(out, 2);
-  PutU32(out, static_cast<uint32_t>(recording.rate));
-  PutU32(out, static_cast<uint32_t>(recording.rate) * 4);
-  PutU16(out, 4);
-  PutU16(out, 16);
+  for (auto [value, size] :
+       {std::pair{16u, 4}, {1u, 2}, {2u, 2}, {rate, 4}, {rate * 4, 4}, {4u, 2}, {16u, 2}})
+    put(value, size);
   out.write("data", 4);
-  PutU32(out, bytes);
+  put(bytes, 4);
   out.write(reinterpret_cast<const char*>(recording.samples.data() + from * 2),
             static_cast<std::streamsize>(bytes));
 }
