@@ -208,7 +208,6 @@ class ByteBuffer {
   uint8_t& operator[](size_t i) noexcept { return bytes_[i]; }
   uint8_t operator[](size_t i) const noexcept { return bytes_[i]; }
 
-  operator std::vector<uint8_t>() const { return {begin(), end()}; }
   friend bool operator==(const ByteBuffer& a, const ByteBuffer& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
   }

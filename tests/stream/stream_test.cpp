@@ -335,7 +335,7 @@ TEST(ForwardingStreams, BorrowedStreamsNeverCloseWhatTheyBorrow) {
 
 TEST(WholeStreams, LoadFromStreamsAndStopWhenReadsStall) {
   auto source = MakeRef<ScriptedStream>(3000, 700, 3000);
-  std::vector<uint8_t> bytes = LoadAllBytes(source);
+  ByteBuffer bytes = LoadAllBytes(source);
   ASSERT_EQ(bytes.size(), 3000u);
   EXPECT_EQ(bytes[2999], static_cast<uint8_t>(2999));
   EXPECT_EQ(source->closes, 0);  // loading through a borrowed stream
