@@ -64,6 +64,16 @@ __attribute__((target("ssse3"))) int32_t ExpandRgbSsse3(const uint8_t* src, uint
 }
 #endif
 
+// BGRA to RGBA and back: the same byte swap either way.
+void SwapRedBlue32(const uint8_t* src, uint8_t* dst, int32_t count) {
+  for (int32_t i = 0; i < count; ++i, src += 4, dst += 4) {
+    dst[0] = src[2];
+    dst[1] = src[1];
+    dst[2] = src[0];
+    dst[3] = src[3];
+  }
+}
+
 void ExpandToRgba(const uint8_t* src, int32_t format, uint8_t* dst, int32_t count) {
   switch (format) {
     case PIXFMT_GREY8:
@@ -112,12 +122,7 @@ void ExpandToRgba(const uint8_t* src, int32_t format, uint8_t* dst, int32_t coun
       break;
     }
     case PIXFMT_BGRA32:
-      for (int32_t i = 0; i < count; ++i, src += 4, dst += 4) {
-        dst[0] = src[2];
-        dst[1] = src[1];
-        dst[2] = src[0];
-        dst[3] = src[3];
-      }
+      SwapRedBlue32(src, dst, count);
       break;
     case PIXFMT_RGBA32:
       std::memcpy(dst, src, size_t(count) * 4);
@@ -149,12 +154,7 @@ void PackFromRgba(const uint8_t* src, uint8_t* dst, int32_t format, int32_t coun
       }
       break;
     case PIXFMT_BGRA32:
-      for (int32_t i = 0; i < count; ++i, src += 4, dst += 4) {
-        dst[0] = src[2];
-        dst[1] = src[1];
-        dst[2] = src[0];
-        dst[3] = src[3];
-      }
+      SwapRedBlue32(src, dst, count);
       break;
     case PIXFMT_RGBA32:
       std::memcpy(dst, src, size_t(count) * 4);

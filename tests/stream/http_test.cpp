@@ -35,7 +35,7 @@ String HttpUrl(int port, const char16_t* resource) {
 
 // The whole body at `resource` on 127.0.0.1:`port`.
 std::string Body(int port, const char16_t* resource) {
-  std::vector<uint8_t> bytes = LoadAllBytes(HttpUrl(port, resource));
+  ByteBuffer bytes = LoadAllBytes(HttpUrl(port, resource));
   return std::string(bytes.begin(), bytes.end());
 }
 
@@ -64,7 +64,7 @@ TEST_F(HttpTest, BareHostAsksForTheRootOnPort80) {
   {
     OneShotServer server(Answer(&request, "HTTP/1.0 200 OK\r\n\r\nroot"), 80);
     if (!server.port()) GTEST_SKIP() << "port 80 is taken or needs privileges here";
-    std::vector<uint8_t> body = LoadAllBytes(u"http::127.0.0.1");
+    ByteBuffer body = LoadAllBytes(u"http::127.0.0.1");
     EXPECT_EQ(std::string(body.begin(), body.end()), "root");
   }
   EXPECT_EQ(request, "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
