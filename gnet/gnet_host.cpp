@@ -315,7 +315,7 @@ Ref<TGNetPeer> TGNetHost::FinishHello(Greeting& greeting) {
   for (const auto& object : Snapshot<TGNetObject>(objects)) {
     int32_t state = object->state;
     if (state == GNET_MODIFIED || state == GNET_SYNCED || (state == GNET_CREATED && object->peer))
-      SendTo(peer.get(), object->CreatePacket());
+      for (const auto& packet : object->AnnouncePackets()) SendTo(peer.get(), packet);
   }
   peer->Flush();
   DropFailedPeers();

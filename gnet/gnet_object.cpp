@@ -30,6 +30,26 @@ constexpr uint32_t ALL_SLOTS = 0xFFFFFFFFu;
 
 [[noreturn]] void RaiseCorrupt() { RaiseError(u"Corrupt GNet message"); }
 [[noreturn]] void RaiseInvalidType() { RaiseError(u"Invalid GNet data type"); }
+[[noreturn]] void RaiseTooLarge() { RaiseError(u"GNet message data too large"); }
+
+// Bytes a slot takes in a payload, tag included; 0 for an empty slot.
+size_t FieldBytes(const TGNetSlot& slot) {
+  switch (slot.kind) {
+    case GNET_EMPTY:
+      return 0;
+    case GNET_INT:
+      return 5;
+    case GNET_FLOAT:
+    case GNET_SHORT:
+      return 3;
+    case GNET_BYTE:
+      return 2;
+    case GNET_STRING:
+      return slot.text.size() + 3;
+    default:
+      RaiseInvalidType();
+  }
+}
 
 // Bytes a field of `kind` takes after its tag, for the fixed-size kinds.
 int32_t FixedFieldSize(int32_t kind) {
@@ -171,31 +191,36 @@ Ref<TGNetPacket> TGNetObject::MessagePacket(int32_t targetId) const {
 Ref<TGNetBytes> TGNetObject::Encode(uint32_t mask) const {
   size_t size = 0;
   for (int32_t i = 0; i < GNET_SLOTS; ++i) {
-    if (!(mask >> i & 1)) continue;
-    const TGNetSlot& slot = slots[i];
-    switch (slot.kind) {
-      case GNET_EMPTY:
-        break;
-      case GNET_INT:
-        size += 5;
-        break;
-      case GNET_FLOAT:
-      case GNET_SHORT:
-        size += 3;
-        break;
-      case GNET_BYTE:
-        size += 2;
-        break;
-      case GNET_STRING:
-        size += slot.text.size() + 3;
-        break;
-      default:
-        RaiseInvalidType();
-    }
+    if (mask >> i & 1) size += FieldBytes(slots[i]);
   }
-  if (size > GNET_MAX_PAYLOAD) RaiseError(u"GNet message data too large");
-  if (size == 0) return nullptr;
+  if (size > GNET_MAX_PAYLOAD) RaiseTooLarge();
+  return EncodeSlots(mask, size);
+}
 
+std::vector<Ref<TGNetPacket>> TGNetObject::AnnouncePackets() const {
+  std::vector<Ref<TGNetPacket>> packets;
+  uint32_t mask = 0;
+  size_t size = 0;
+  auto emit = [&] {
+    int32_t kind = packets.empty() ? GNET_CREATED : GNET_MODIFIED;
+    packets.push_back(MakeRef<TGNetPacket>(id, kind, EncodeSlots(mask, size)));
+    mask = 0;
+    size = 0;
+  };
+  for (int32_t i = 0; i < GNET_SLOTS; ++i) {
+    size_t bytes = FieldBytes(slots[i]);
+    if (bytes == 0) continue;
+    if (bytes > GNET_WIRE_MAX_PAYLOAD) RaiseTooLarge();
+    if (mask && size + bytes > GNET_MAX_PAYLOAD) emit();
+    mask |= 1u << i;
+    size += bytes;
+  }
+  if (mask || packets.empty()) emit();
+  return packets;
+}
+
+Ref<TGNetBytes> TGNetObject::EncodeSlots(uint32_t mask, size_t size) const {
+  if (size == 0) return nullptr;
   auto bytes = MakeArray<uint8_t>(size);
   uint8_t* out = bytes->Data();
   auto put = [&out](uint32_t v, int n) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "gnet/gnet_peer.h"
 
@@ -57,6 +58,10 @@ class TGNetObject : public TObject {
   // Decodes the packet's slots into this object and takes its kind as state.
   void Apply(const Ref<TGNetPacket>& packet);
   Ref<TGNetPacket> CreatePacket() const;
+  // The whole object for a peer that joins late: a create, then modifies for
+  // the slots that do not fit beside the others in 65520 bytes (a slot larger
+  // than that goes alone: a peer may have sent one of up to 65533 bytes).
+  std::vector<Ref<TGNetPacket>> AnnouncePackets() const;
   Ref<TGNetPacket> ClosePacket() const;
   Ref<TGNetPacket> MessagePacket(int32_t targetId) const;
   // The slots of `mask` in wire form; none when the mask selects nothing.
@@ -82,6 +87,8 @@ class TGNetObject : public TObject {
 
  private:
   const TGNetSlot& Slot(int32_t index) const;
+  // The slots of `mask`, which take `size` bytes in wire form.
+  Ref<TGNetBytes> EncodeSlots(uint32_t mask, size_t size) const;
 };
 
 inline bool IsLocal(const Ref<TGNetObject>& object) { return !object->peer; }

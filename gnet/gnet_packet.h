@@ -31,6 +31,8 @@ enum : int32_t {
 
 constexpr int32_t GNET_SLOTS = 32;
 constexpr int32_t GNET_MAX_PAYLOAD = 65520;
+// What the 16-bit length field (payload + 2) can carry.
+constexpr int32_t GNET_WIRE_MAX_PAYLOAD = 65533;
 
 // Half precision with the sender's rounding: half a unit of the 10th mantissa
 // bit is added (ties go up), results below the smallest normal become signed

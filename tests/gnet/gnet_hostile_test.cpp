@@ -139,6 +139,39 @@ TEST_F(GNetHostile, APeerChangesOnlyItsOwnObjectsAndNothingElseIsRelayed) {
   ExpectIntact();
 }
 
+// One packet carries at most 65533 bytes of slots, but an object may hold
+// more, gathered over several changes: a host that announces it to a peer
+// joining later must not raise, and must not leave any slot out.
+TEST_F(GNetHostile, ObjectsLargerThanOnePacketReachPeersThatJoinLate) {
+  int fd = Attacker();
+  Bytes change = Packet(2, 7, B({0x61, 0xFF, 0xFA}) + Bytes(65530, 'x'));  // the largest slot
+  for (int slot : {2, 3}) change += Packet(2, 7, B({0x60 | slot, 0x9C, 0x40}) + Bytes(40000, 'a'));
+  SendAll(fd, change);
+  hostObject->SetString(2, String(40000, u'h'));
+  host->Sync();
+  hostObject->SetString(3, String(40000, u'i'));
+  auto filled = [](const Ref<TGNetHost>& where, int32_t marker) {
+    Ref<TGNetObject> mirror = FindBySlot0(where, marker);
+    return mirror && mirror->GetString(3).size() == 40000;
+  };
+  ASSERT_TRUE(Pump({host.get(), good.get()}, [&] { return filled(good, 77); }));
+
+  Ref<TGNetHost> late = CreateGNetHost();
+  EXPECT_NO_THROW(Link(host, late));
+  ASSERT_TRUE(Pump({host.get(), good.get(), late.get()},
+                   [&] { return filled(late, 77) && filled(late, 1001); }));
+  for (int32_t marker : {77, 1001}) {
+    Ref<TGNetObject> original = FindBySlot0(host, marker), mirror = FindBySlot0(late, marker);
+    for (int32_t slot = 0; slot < 4; ++slot) {
+      EXPECT_EQ(mirror->slots[slot].kind, original->slots[slot].kind) << marker << " " << slot;
+      EXPECT_EQ(mirror->GetString(slot), original->GetString(slot)) << marker << " " << slot;
+    }
+  }
+  EXPECT_EQ(FindBySlot0(late, 77)->GetString(1).size(), 65530u);
+  EXPECT_EQ(host->peers->Count(), 3);
+  close(fd);
+}
+
 TEST_F(GNetHostile, RandomBytesAfterACorrectHello) {
   std::mt19937 random(1234);
   for (int round = 0; round < 12; ++round) {
