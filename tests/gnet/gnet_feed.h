@@ -1,7 +1,7 @@
 // Feeds bytes as one peer into a host's Sync over a socket pair, beside a
-// second, quiet peer; shared by the fuzz target and the test that replays
-// the inputs it kept. Aborts when the host raises, loses its own object or
-// drops the quiet peer.
+// second, quiet peer, while a third joins and leaves; shared by the fuzz
+// target and the test that replays the inputs it kept. Aborts when the host
+// raises, loses its own object or drops the quiet peer.
 #pragma once
 
 #include <sys/socket.h>
@@ -79,6 +79,9 @@ inline void FeedGNetPeer(const uint8_t* data, size_t size) {
   }
   fed.own->SetInt(2, static_cast<int32_t>(size));
   host->Sync();
+  // A peer joining now is told of every object there is, the feeder's too.
+  int joiner = AddPairedPeer(host);
+  close(joiner);
   close(feeder);
   host->Sync();
   host->Sync();
