@@ -97,7 +97,9 @@ void TGNetHost::Sync() {
     peer->receiveBudget = GNET_RECEIVE_BUDGET;
     try {
       ReceiveFrom(peer);
-      if (peer->Ended()) DropPeer(peer);  // what it sent before it went is in
+      // What it sent before it went is in. A peer found down while what it
+      // sent was handled (a relay to it failed) goes now, not a Sync later.
+      if (peer->Ended() || peer->Down()) DropPeer(peer);
     } catch (const TRuntimeError&) {
       DropPeer(peer);
     }

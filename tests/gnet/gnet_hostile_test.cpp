@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "gnet_feed.h"
 #include "gnet_test_support.h"
 #include "runtime/errors.h"
 
@@ -136,6 +137,25 @@ TEST_F(GNetHostile, APeerChangesOnlyItsOwnObjectsAndNothingElseIsRelayed) {
   close(fd);
   ASSERT_TRUE(Pump({host.get(), good.get()},
                    [&] { return host->peers->Count() == 1 && !FindBySlot0(good, 78); }));
+  ExpectIntact();
+}
+
+// Messages to its own object come back to the sender; when it has gone by
+// then, the host finds out while handling them and drops it in that Sync.
+TEST_F(GNetHostile, APeerFoundGoneWhileItsDataIsHandledIsDroppedInThatSync) {
+  int fd = AddPairedPeer(host);
+  SendAll(fd, Packet(1, 7, B({0x80, 77})));
+  host->Sync();
+  Ref<TGNetObject> mirror = FindBySlot0(host, 77);
+  ASSERT_TRUE(mirror);
+  Bytes echoes;
+  for (int i = 0; i < 20000; ++i) echoes += Packet(5, mirror->id);  // past one 64 KB flush
+  SendAll(fd, echoes);
+  close(fd);
+  host->Sync();
+  EXPECT_EQ(host->peers->Count(), 1);
+  EXPECT_EQ(mirror->State(), GNET_CLOSING);
+  ASSERT_TRUE(Pump({host.get(), good.get()}, [&] { return !FindBySlot0(good, 77); }));
   ExpectIntact();
 }
 
