@@ -110,7 +110,9 @@ void TGNetHost::Sync() {
 }
 
 void TGNetHost::ReceiveFrom(const Ref<TGNetPeer>& peer) {
-  while (Ref<TGNetPacket> packet = peer->Receive()) {
+  for (int32_t handled = 0; handled < GNET_RECEIVE_PACKETS; ++handled) {
+    Ref<TGNetPacket> packet = peer->Receive();
+    if (!packet) return;
     Handle(peer, packet);
     if (peer->Down()) return;
   }

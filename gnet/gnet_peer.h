@@ -18,6 +18,11 @@ constexpr size_t GNET_SEND_LIMIT = 8u << 20;
 // Bytes taken from one peer's connection in one host Sync, so that a peer
 // sending without pause cannot keep the host inside Sync.
 constexpr size_t GNET_RECEIVE_BUDGET = 1u << 20;
+// Packets handled from one peer in one host Sync; the rest wait for the next.
+// Every host sends at most one packet per object in a Sync, and there are
+// fewer than 4096 objects, so this leaves room for as many messages; without
+// it, a flood of 4-byte messages would make a 2 KB object each.
+constexpr int32_t GNET_RECEIVE_PACKETS = 8192;
 
 // Nothing here blocks: sends go to a queue that is written as far as the
 // connection takes it, and Receive returns none until a whole packet is in.

@@ -149,13 +149,35 @@ TEST_F(GNetHostile, APeerFoundGoneWhileItsDataIsHandledIsDroppedInThatSync) {
   Ref<TGNetObject> mirror = FindBySlot0(host, 77);
   ASSERT_TRUE(mirror);
   Bytes echoes;
-  for (int i = 0; i < 20000; ++i) echoes += Packet(5, mirror->id);  // past one 64 KB flush
+  for (int i = 0; i < 100; ++i)  // past one 64 KB flush
+    echoes += Packet(5, mirror->id, B({0x60, 0x04, 0x00}) + Bytes(1024, 'm'));
   SendAll(fd, echoes);
   close(fd);
   host->Sync();
   EXPECT_EQ(host->peers->Count(), 1);
   EXPECT_EQ(mirror->State(), GNET_CLOSING);
   ASSERT_TRUE(Pump({host.get(), good.get()}, [&] { return !FindBySlot0(good, 77); }));
+  ExpectIntact();
+}
+
+// Each message becomes an object of its own: a flood of them is taken a
+// bounded number at a time, and none is lost.
+TEST_F(GNetHostile, AFloodOfMessagesIsTakenInBoundedPartsWithoutLoss) {
+  int fd = AddPairedPeer(host);
+  Bytes flood;
+  for (int i = 0; i < 20000; ++i) flood += Packet(5, hostObject->id);
+  SendAll(fd, flood);
+  int syncs = 0, most = 0, total = 0;
+  for (; syncs < 10 && total < 20000; ++syncs) {
+    host->Sync();
+    most = std::max(most, host->messages->Count());
+    total += host->messages->Count();
+  }
+  EXPECT_EQ(total, 20000);
+  EXPECT_EQ(most, GNET_RECEIVE_PACKETS);
+  EXPECT_EQ(syncs, 3);
+  close(fd);
+  ASSERT_TRUE(Pump({host.get(), good.get()}, [&] { return host->peers->Count() == 1; }));
   ExpectIntact();
 }
 
