@@ -55,11 +55,14 @@ start_xvfb() {
 # KELPORA_XORG_DISPLAY: a real server with the XFree86-VidModeExtension and GLX
 # for the full-screen tests (Xvfb has no video modes).
 start_xorg_dummy() {
-  local fifo display logdir
+  local fifo display logdir sudo=()
   fifo=$(mktemp -u)
   mkfifo "$fifo"
   logdir=$(mktemp -d)
-  as_root Xorg -displayfd 3 -noreset -nolisten tcp -config "$KELPORA_ROOT/tests/graphics/xorg-dummy.conf" \
+  # Not through as_root: a backgrounded function is a subshell, and killing
+  # that at the end would leave the server running.
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" Xorg -displayfd 3 -noreset -nolisten tcp -config "$KELPORA_ROOT/tests/graphics/xorg-dummy.conf" \
     -logfile "$logdir/xorg.log" 3>"$fifo" >/dev/null 2>&1 &
   KELPORA_SERVER_PIDS+=($!)
   read -r -t 30 display <"$fifo" || {
