@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int32_t x = 0; x < pixmap->width; ++x) sum += row[x];
       }
     }
-    static volatile uint32_t sink;
+    [[maybe_unused]] static volatile uint32_t sink;
     sink = sum;
   }
   return 0;

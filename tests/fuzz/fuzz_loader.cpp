@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t* row = pixmap->PixelPtr(0, y);
       for (int32_t i = 0; i < rowBytes; ++i) sum += row[i];
     }
-    static volatile uint32_t sink;
+    [[maybe_unused]] static volatile uint32_t sink;
     sink = sum;
   }
   return 0;

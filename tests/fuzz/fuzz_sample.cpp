@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (bytes > sample->capacity) __builtin_trap();
     uint32_t sum = 0;
     for (int64_t i = 0; i < bytes; ++i) sum += sample->data[i];
-    static volatile uint32_t sink;
+    [[maybe_unused]] static volatile uint32_t sink;
     sink = sum;
   }
   return 0;
