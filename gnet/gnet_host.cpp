@@ -144,7 +144,9 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
       if (wireId == 0 || peer->remoteToLocal[wireId] != 0)
         return;  // a second create for one object
       check();
-      Ref<TGNetObject> object = TGNetObject::Create(AllocId(), GNET_CREATED, link, peer);
+      Ref<TGNetObject> object = TGNetObject::Create(0, GNET_CREATED, link, peer);
+      if (!Hold(peer, 0, object->SlotBytesAfter(packet->payload))) return;
+      object->id = AllocId();
       AddToTable(object);
       peer->MapIds(object->id, wireId);
       packet->id = object->id;
@@ -161,6 +163,9 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
       Ref<TGNetObject> object = local ? table[local] : nullptr;
       if (!object || object->peer != peer) return;
       check();
+      // A close gives back all the object held.
+      size_t after = packet->kind == GNET_MODIFIED ? object->SlotBytesAfter(packet->payload) : 0;
+      if (!Hold(peer, object->SlotBytes(), after)) return;
       packet->id = local;
       (packet->kind == GNET_MODIFIED ? modified : closed)->AddLast(object);
       Broadcast(packet, peer);
@@ -171,6 +176,16 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
     default:
       return;  // not a kind peers exchange: neither applied nor relayed
   }
+}
+
+bool TGNetHost::Hold(const Ref<TGNetPeer>& peer, size_t before, size_t after) {
+  uint64_t held = peer->slotBytesHeld - before + after;
+  if (held > GNET_PEER_SLOT_BYTES) {
+    peer->Close();  // dropped as soon as the host is done with what it sent
+    return false;
+  }
+  peer->slotBytesHeld = held;
+  return true;
 }
 
 void TGNetHost::Close() {

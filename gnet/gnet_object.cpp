@@ -106,6 +106,26 @@ void TGNetObject::CheckPayload(const uint8_t* data, size_t size) {
   WalkPayload(data, size, [](int32_t, int32_t, const uint8_t*, size_t) {});
 }
 
+size_t TGNetObject::SlotBytes() const {
+  size_t size = 0;
+  for (const TGNetSlot& slot : slots) size += FieldBytes(slot);
+  return size;
+}
+
+size_t TGNetObject::SlotBytesAfter(const Ref<TGNetBytes>& payload) const {
+  size_t sizes[GNET_SLOTS];
+  for (int32_t i = 0; i < GNET_SLOTS; ++i) sizes[i] = FieldBytes(slots[i]);
+  if (payload) {
+    WalkPayload(payload->Data(), payload->Length(),
+                [&sizes](int32_t kind, int32_t index, const uint8_t*, size_t n) {
+                  sizes[index] = n + (kind == GNET_STRING ? 3 : 1);  // tag and length
+                });
+  }
+  size_t size = 0;
+  for (size_t bytes : sizes) size += bytes;
+  return size;
+}
+
 const TGNetSlot& TGNetObject::Slot(int32_t index) const {
   if (index < 0 || index >= GNET_SLOTS) throw TArrayBoundsError();
   return slots[index];

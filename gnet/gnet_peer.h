@@ -23,6 +23,10 @@ constexpr size_t GNET_RECEIVE_BUDGET = 1u << 20;
 // fewer than 4096 objects, so this leaves room for as many messages; without
 // it, a flood of 4-byte messages would make a 2 KB object each.
 constexpr int32_t GNET_RECEIVE_PACKETS = 8192;
+// Slot data (in wire bytes) the objects that came from one peer may hold
+// together. A peer may fill all 32 slots of 4095 objects with 64 KB strings,
+// 8 GB once decoded; one that goes past this is dropped instead.
+constexpr uint64_t GNET_PEER_SLOT_BYTES = 64u << 20;
 
 // Nothing here blocks: sends go to a queue that is written as far as the
 // connection takes it, and Receive returns none until a whole packet is in.
@@ -73,6 +77,8 @@ class TGNetPeer : public TObject {
   int32_t pendingSize = 0;
   uint64_t bytesReceived = 0;
   uint64_t bytesSent = 0;
+  // Wire size of the slots of the open objects that came from this peer.
+  uint64_t slotBytesHeld = 0;
   size_t receiveBudget = GNET_RECEIVE_BUDGET;
 
  private:

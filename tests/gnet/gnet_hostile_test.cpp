@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <random>
+#include <thread>
 
 #include "gnet_feed.h"
 #include "gnet_test_support.h"
@@ -179,6 +180,39 @@ TEST_F(GNetHostile, AFloodOfMessagesIsTakenInBoundedPartsWithoutLoss) {
   close(fd);
   ASSERT_TRUE(Pump({host.get(), good.get()}, [&] { return host->peers->Count() == 1; }));
   ExpectIntact();
+}
+
+// Each object may hold 32 slots of 64 KB strings: a peer that keeps filling
+// them is dropped once its objects hold more than the limit, long before the
+// host runs out of memory; what it gave back by closing counts no more.
+TEST_F(GNetHostile, APeerWhoseObjectsHoldTooMuchIsDropped) {
+  int fd = Attacker();
+  const Bytes big = B({0x61, 0x7F, 0xF0}) + Bytes(0x7FF0, 'x');  // 32 KB in slot 1
+  Bytes churn;
+  for (int round = 0; round < 1200; ++round)  // far past the limit, given back each time
+    churn += Packet(1, 100, big + big) + Packet(3, 100);
+  Bytes fill;
+  for (int id = 100; id < 100 + int(GNET_PEER_SLOT_BYTES / 0x7FF3) + 10; ++id)
+    fill += Packet(1, id, big);
+  std::thread sender([&] {
+    SendAll(fd, churn);
+    SendAll(fd, fill);
+  });
+  int mostHeld = 0;
+  EXPECT_TRUE(Pump(
+      {host.get(), good.get()},
+      [&] {
+        mostHeld = std::max(mostHeld, TableCount(host));
+        return PeerClosed(fd);
+      },
+      30000));
+  shutdown(fd, SHUT_RDWR);  // frees the sender should the host still be reading
+  sender.join();
+  EXPECT_GT(mostHeld, int(GNET_PEER_SLOT_BYTES / 0x7FF3) - 100) << "dropped too early";
+  ASSERT_TRUE(Pump({host.get(), good.get()},
+                   [&] { return TableCount(host) == 2 && TableCount(good) == 2; }));
+  ExpectIntact();
+  close(fd);
 }
 
 // One packet carries at most 65533 bytes of slots, but an object may hold
