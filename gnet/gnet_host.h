@@ -104,7 +104,6 @@ class TGNetHost : public TObject {
 
   std::vector<std::unique_ptr<Greeting>> greetings_;
   std::vector<Ref<TGNetPeer>> failed_;
-  int32_t nextFreeHint_ = 1;
 };
 
 Ref<TGNetHost> CreateGNetHost();
