@@ -145,7 +145,7 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
         return;  // a second create for one object
       check();
       Ref<TGNetObject> object = TGNetObject::Create(0, GNET_CREATED, link, peer);
-      if (!Hold(peer, 0, object->SlotBytesAfter(packet->payload))) return;
+      if (!Hold(peer, object->SlotBytesChange(packet->payload))) return;
       object->id = AllocId();
       AddToTable(object);
       peer->MapIds(object->id, wireId);
@@ -164,8 +164,10 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
       if (!object || object->peer != peer) return;
       check();
       // A close gives back all the object held.
-      size_t after = packet->kind == GNET_MODIFIED ? object->SlotBytesAfter(packet->payload) : 0;
-      if (!Hold(peer, object->SlotBytes(), after)) return;
+      int64_t change = packet->kind == GNET_MODIFIED
+                           ? object->SlotBytesChange(packet->payload)
+                           : -static_cast<int64_t>(object->SlotBytes());
+      if (!Hold(peer, change)) return;
       packet->id = local;
       (packet->kind == GNET_MODIFIED ? modified : closed)->AddLast(object);
       Broadcast(packet, peer);
@@ -178,13 +180,15 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
   }
 }
 
-bool TGNetHost::Hold(const Ref<TGNetPeer>& peer, size_t before, size_t after) {
-  uint64_t held = peer->slotBytesHeld - before + after;
-  if (held > GNET_PEER_SLOT_BYTES) {
+bool TGNetHost::Hold(const Ref<TGNetPeer>& peer, int64_t change) {
+  // Never below zero: the application may have rewritten a remote copy's
+  // slots, so what a close gives back can exceed what the peer sent.
+  int64_t held = std::max<int64_t>(0, static_cast<int64_t>(peer->slotBytesHeld) + change);
+  if (static_cast<uint64_t>(held) > GNET_PEER_SLOT_BYTES) {
     peer->Close();  // dropped as soon as the host is done with what it sent
     return false;
   }
-  peer->slotBytesHeld = held;
+  peer->slotBytesHeld = static_cast<uint64_t>(held);
   return true;
 }
 

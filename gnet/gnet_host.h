@@ -96,9 +96,9 @@ class TGNetHost : public TObject {
   void Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packet);
   // Closes the peer, its objects here and on the other peers, and releases their ids.
   void DropPeer(const Ref<TGNetPeer>& peer);
-  // Takes an object of `peer` from `before` to `after` wire bytes of slots;
+  // Adds `change` wire bytes of slots to what the objects of `peer` hold;
   // false, with the peer closed, when that passes GNET_PEER_SLOT_BYTES.
-  bool Hold(const Ref<TGNetPeer>& peer, size_t before, size_t after);
+  bool Hold(const Ref<TGNetPeer>& peer, int64_t change);
   void DropFailedPeers();
   void FreeId(const Ref<TGNetObject>& object);
 

@@ -112,18 +112,23 @@ size_t TGNetObject::SlotBytes() const {
   return size;
 }
 
-size_t TGNetObject::SlotBytesAfter(const Ref<TGNetBytes>& payload) const {
-  size_t sizes[GNET_SLOTS];
-  for (int32_t i = 0; i < GNET_SLOTS; ++i) sizes[i] = FieldBytes(slots[i]);
-  if (payload) {
-    WalkPayload(payload->Data(), payload->Length(),
-                [&sizes](int32_t kind, int32_t index, const uint8_t*, size_t n) {
-                  sizes[index] = n + (kind == GNET_STRING ? 3 : 1);  // tag and length
-                });
+int64_t TGNetObject::SlotBytesChange(const Ref<TGNetBytes>& payload) const {
+  if (!payload) return 0;
+  // Only the slots the payload writes change size; a slot written twice
+  // ends with the last field.
+  size_t sizes[GNET_SLOTS] = {};
+  uint32_t touched = 0;
+  WalkPayload(payload->Data(), payload->Length(),
+              [&](int32_t kind, int32_t index, const uint8_t*, size_t n) {
+                sizes[index] = n + (kind == GNET_STRING ? 3 : 1);  // tag and length
+                touched |= 1u << index;
+              });
+  int64_t change = 0;
+  for (int32_t i = 0; i < GNET_SLOTS; ++i) {
+    if (touched >> i & 1)
+      change += static_cast<int64_t>(sizes[i]) - static_cast<int64_t>(FieldBytes(slots[i]));
   }
-  size_t size = 0;
-  for (size_t bytes : sizes) size += bytes;
-  return size;
+  return change;
 }
 
 const TGNetSlot& TGNetObject::Slot(int32_t index) const {

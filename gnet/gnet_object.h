@@ -74,9 +74,9 @@ class TGNetObject : public TObject {
                                  const Ref<TGNetPeer>& peer);
   // Walks a payload without storing it, raising what Decode would raise.
   static void CheckPayload(const uint8_t* data, size_t size);
-  // Wire size of all slots now, and once `payload` (checked) is decoded.
+  // Wire size of all slots now, and how decoding `payload` (checked) changes it.
   size_t SlotBytes() const;
-  size_t SlotBytesAfter(const Ref<TGNetBytes>& payload) const;
+  int64_t SlotBytesChange(const Ref<TGNetBytes>& payload) const;
 
   Ref<TGNetHost> Host() const;
 

@@ -215,6 +215,22 @@ TEST_F(GNetHostile, APeerWhoseObjectsHoldTooMuchIsDropped) {
   close(fd);
 }
 
+// The application may rewrite its copy of a remote object: when the owner
+// then closes it, the host gives back more than the owner sent, which must
+// not count against the owner (it once wrapped round and dropped it).
+TEST_F(GNetHostile, ClosingACopyTheApplicationEnlargedKeepsItsOwner) {
+  int fd = Attacker();
+  Ref<TGNetObject> mirror = FindBySlot0(host, 77);
+  ASSERT_TRUE(mirror);
+  mirror->SetString(5, String(60000, u'z'));
+  SendAll(fd, Packet(3, 7) + Packet(1, 8, B({0x80, 88})));
+  EXPECT_TRUE(Pump({host.get(), good.get()}, [&] { return bool(FindBySlot0(good, 88)); }));
+  EXPECT_FALSE(FindBySlot0(good, 77));
+  EXPECT_FALSE(PeerClosed(fd));
+  EXPECT_EQ(host->peers->Count(), 2);
+  close(fd);
+}
+
 // One packet carries at most 65533 bytes of slots, but an object may hold
 // more, gathered over several changes: a host that announces it to a peer
 // joining later must not raise, and must not leave any slot out.
