@@ -20,6 +20,11 @@ constexpr uint64_t FRACTION = uint64_t{1} << 32;
 // product of the position arithmetic can overflow.
 constexpr int64_t MAX_STEP = int64_t{1} << 31;
 
+// One voice adds at most 2^22 in magnitude to an accumulator sample (a
+// full-scale sample times the largest gain, less 8 fraction bits), so 511
+// voices fit in 32 bits; past that the sums are carried on in 64 bits.
+constexpr int VOICES_PER_SPILL = 511;
+
 inline int Saturate16(int v) { return std::clamp(v, -32768, 32767); }
 
 struct Gains {
@@ -233,9 +238,19 @@ void mixer::mix(int16_t* out, int n) {
   }
   pendingRead_.store(r, std::memory_order_release);
 
+  int32_t* acc = accumulator_.data();
+  int64_t* spill = spill_.data();
+  int sinceSpill = 0;
+  bool spilled = false;
   sound** link = &active_;
   while (sound* voice = *link) {
     sound* next = voice->next;
+    if (++sinceSpill > VOICES_PER_SPILL) {
+      for (int i = 0; i < n; ++i) spill[i] += acc[i];
+      std::fill(acc, acc + n, 0);
+      sinceSpill = 1;
+      spilled = true;
+    }
     int result = mixvoice(voice, n);
     if (result == -1) {
       if (recycle(voice)) {
@@ -249,8 +264,13 @@ void mixer::mix(int16_t* out, int n) {
     link = &voice->next;
   }
 
-  int32_t* acc = accumulator_.data();
-  if (out) {
+  if (spilled) {
+    for (int i = 0; i < n; ++i) {
+      const int64_t sum = spill[i] + acc[i];
+      if (out) out[i] = static_cast<int16_t>(std::clamp<int64_t>(sum >> 4, -32768, 32767));
+    }
+    std::fill(spill, spill + n, 0);
+  } else if (out) {
     for (int i = 0; i < n; ++i)
       out[i] = static_cast<int16_t>(std::clamp(acc[i] >> 4, -32768, 32767));
   }

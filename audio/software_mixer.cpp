@@ -99,7 +99,9 @@ void sound::resetsettings() {
 // ---- the mixer, program-thread side ----
 
 mixer::mixer(int count)
-    : count(std::max(count, 0)), accumulator_(static_cast<size_t>(this->count)) {}
+    : count(std::max(count, 0)),
+      accumulator_(static_cast<size_t>(this->count)),
+      spill_(static_cast<size_t>(this->count)) {}
 
 mixer::~mixer() {
   for (auto& voice : voices_) pcmsample_release(voice->pcm);

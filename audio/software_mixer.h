@@ -167,6 +167,9 @@ class mixer : public output {
   bool recycle(sound* voice);
 
   std::vector<int32_t> accumulator_;
+  // Wide sums of the voices mixed so far in this pass, used only when a pass
+  // has more voices than the 32-bit accumulator can add without overflow.
+  std::vector<int64_t> spill_;
   sound* active_ = nullptr;
   std::array<sound*, MIX_RING_SLOTS> pending_{};
   std::array<sound*, MIX_RING_SLOTS> free_{};

@@ -67,6 +67,26 @@ TEST_F(MixerRender, InPhaseVoicesClipInsteadOfWrapping) {
   std::vector<int16_t> out = Pass();
   EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + 6),
             (std::vector<int16_t>{32767, -32768, 32767, -32768, 20000, -2}));
+
+  // Hundreds of loud voices: the sum clips at any count, and voices that
+  // cancel out still cancel exactly however many there are.
+  // At volume 8.0 a voice adds 32767 × 32767 / 256 (floored) per side; a
+  // cancelling pair leaves -1, and 700 pairs -700 / 16 = -44 after the shift.
+  pcmsample* loud = Sample16(Constant(4, 32767, -32767), 2, 1);
+  pcmsample* inverse = Sample16(Constant(4, -32767, 32767), 2, 1);
+  struct Case {
+    int loud, inverse;
+    std::vector<int16_t> expect;
+  } cases[] = {{600, 0, {32767, -32768}}, {1500, 0, {32767, -32768}}, {700, 700, {-44, -44}}};
+  for (const Case& c : cases) {
+    std::vector<int> handles;
+    for (int i = 0; i < c.loud; ++i) handles.push_back(StartWith(loud, 1.0f, 8.0f));
+    for (int i = 0; i < c.inverse; ++i) handles.push_back(StartWith(inverse, 1.0f, 8.0f));
+    std::vector<int16_t> pass = Pass();
+    EXPECT_EQ(std::vector<int16_t>(pass.begin(), pass.begin() + 2), c.expect) << c.loud;
+    for (int h : handles) audio_stopchannel(h);
+    Pass();
+  }
 }
 
 TEST_F(MixerRender, PanAndDepthShapeTheSides) {
@@ -77,6 +97,7 @@ TEST_F(MixerRender, PanAndDepthShapeTheSides) {
     std::vector<int> expect;  // left, right per frame
   } cases[] = {
       {1.0f, 0, {0, 1000, 0, -3001, 0, 32767, 0, -32768}},
+      {0.5f, 0, {500, 1000, -1501, -3001, 16383, 32767, -16384, -32768}},
       {-0.5f, 0, {1000, 500, -3001, -1501, 32767, 16383, -32768, -16384}},
       {0, -0.1f, {1000, -1000, -3001, 3001, 32767, -32767, -32768, 32767}},
       {0, -1.0f, {1000, -1000, -3001, 3001, 32767, -32767, -32768, 32767}},
