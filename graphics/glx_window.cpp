@@ -16,6 +16,7 @@
 #include "graphics/x11_platform.h"
 #include "runtime/startup.h"
 #include "runtime/system_driver.h"
+#include "runtime/termination.h"
 
 namespace kelpora {
 
@@ -148,10 +149,46 @@ void RememberDesktopMode() {
   mode.c_private = nullptr;
 }
 
+// A second connection, opened on the main thread when full screen first
+// opens and never closed: the termination watchdog and the crash handler put
+// the desktop mode back through it, never through the main connection, whose
+// lock an interrupted driver call may hold.
+struct TEmergencyMode {
+  Display* display = nullptr;
+  int screen = 0;
+  XF86VidModeModeInfo mode{};
+};
+
+TEmergencyMode& Emergency() {
+  static auto* emergency = new TEmergencyMode();
+  return *emergency;
+}
+
+void EmergencyRestoreMode() {
+  TEmergencyMode& e = Emergency();
+  XF86VidModeSetViewPort(e.display, e.screen, 0, 0);
+  XF86VidModeSwitchToMode(e.display, e.screen, &e.mode);
+  XSync(e.display, False);
+}
+
+void ArmEmergencyRestore() {
+  TPlatform& p = P();
+  TEmergencyMode& e = Emergency();
+  if (!p.haveDesktopMode && !(p.modeLines && p.modeCount > 0)) return;
+  if (!e.display) e.display = XOpenDisplay(DisplayString(p.display));
+  if (!e.display) return;
+  e.screen = p.screen;
+  e.mode = p.haveDesktopMode ? p.desktopMode : *p.modeLines[0];
+  e.mode.privsize = 0;
+  e.mode.c_private = nullptr;
+  SetEmergencyRestore(EmergencyRestoreMode);
+}
+
 // Back to the mode that was active when full screen opened.
 void RestoreDesktopMode() {
   TPlatform& p = P();
   if (!p.fullScreen) return;
+  SetEmergencyRestore(nullptr);
   if (p.display && (p.haveDesktopMode || (p.modeLines && p.modeCount > 0))) {
     XF86VidModeSetViewPort(p.display, p.screen, 0, 0);
     XF86VidModeSwitchToMode(p.display, p.screen,
@@ -193,6 +230,9 @@ void CloseRecord(GLContextRecord* record, bool free = true) {
 
 void ExitCleanup() {
   TPlatform& p = P();
+  // A crashed thread may be inside the driver: the crash handler restored
+  // the mode on the side, and nothing here may wait on the driver's locks.
+  if (CrashInProgress()) return;
   // A visible record stays with the context object that owns it.
   if (p.current) CloseRecord(p.current, p.current == p.shared);
   RestoreDesktopMode();
@@ -291,6 +331,7 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
       return nullptr;
     }
     RememberDesktopMode();
+    ArmEmergencyRestore();
     XF86VidModeSwitchToMode(p.display, p.screen, p.chosenMode);
     XF86VidModeSetViewPort(p.display, p.screen, 0, 0);
     attributes.override_redirect = True;

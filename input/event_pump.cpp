@@ -8,6 +8,7 @@
 
 #include "graphics/x11_platform.h"
 #include "runtime/system_driver.h"
+#include "runtime/termination.h"
 
 namespace kelpora {
 
@@ -135,6 +136,7 @@ int32_t TranslateKeysym(uint64_t keysym) {
 int32_t ButtonCode(int32_t button) { return button <= 1 ? button : 8 - 2 * button; }
 
 void RunEventPump() {
+  ExitIfTerminationRequested();
   std::array<uint8_t, 256> pendingRelease{};
   Display* display = X11Display();
   if (!display) return;

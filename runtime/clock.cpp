@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "runtime/system_driver.h"
+#include "runtime/termination.h"
 
 namespace kelpora {
 
@@ -40,6 +41,7 @@ Ref<TTickTimer> CreateTickTimer(float hz) {
 }
 
 int32_t WaitTick(const Ref<TTickTimer>& timer) {
+  ExitIfTerminationRequested();
   int32_t period = timer->periodMs > 0 ? timer->periodMs : 1;
   int32_t now = ClockMs();
   int32_t ticks = ClockDiff(now, timer->nextTickMs) / period;

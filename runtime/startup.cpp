@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "runtime/errors.h"
+#include "runtime/termination.h"
 #include "runtime/text.h"
 
 namespace kelpora {
@@ -39,13 +40,19 @@ bool RunNewestPendingHook() {
   return false;
 }
 
-void ExitTrampoline() { RunNewestPendingHook(); }
+void ExitTrampoline() {
+  NoteExitStarted();
+  RunNewestPendingHook();
+}
 
-// A crash signal runs the hooks that have not run yet (they restore the video
-// mode and close the audio device), then lets the signal end the process so
-// the parent sees the crash.
+// A crash signal restores the video mode through the watchdog's own
+// connection, runs the hooks that have not run yet (they close the audio
+// device; graphics leaves its driver alone), then lets the signal end the
+// process so the parent sees the crash.
 void OnCrashSignal(int signal) {
   std::signal(signal, SIG_DFL);
+  NoteCrashSignal(signal);
+  RunEmergencyRestore();
   while (RunNewestPendingHook()) {
   }
   std::fflush(nullptr);
@@ -55,8 +62,6 @@ void OnCrashSignal(int signal) {
   sigprocmask(SIG_UNBLOCK, &set, nullptr);
   std::raise(signal);
 }
-
-void OnTerminateSignal(int) { std::exit(0); }
 
 String ReadExecutablePath() {
   char link[64];
@@ -79,8 +84,8 @@ void AddExitHook(void (*hook)()) {
 int RunApplication(int argc, char** argv, MainProcedure mainProcedure) {
   std::signal(SIGBUS, OnCrashSignal);
   std::signal(SIGSEGV, OnCrashSignal);
-  std::signal(SIGTERM, OnTerminateSignal);
   std::signal(SIGTRAP, OnCrashSignal);
+  InstallTerminationHandling();
 
   String exePath = ReadExecutablePath();
   size_t slash = exePath.rfind(u'/');

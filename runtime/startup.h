@@ -26,8 +26,9 @@ using MainProcedure = void (*)();
 int RunApplication(int argc, char** argv, MainProcedure mainProcedure);
 
 // Registers `hook` to run at process exit, hooks in reverse order of
-// registration. They also run when the process ends on SIGTERM (status 0) or
-// on SIGSEGV, SIGBUS or SIGTRAP, after which the process dies of that signal.
+// registration. They also run when the process ends on SIGTERM (status 0, at
+// the main thread's next safe point: see runtime/termination.h) or on SIGSEGV,
+// SIGBUS or SIGTRAP, after which the process dies of that signal.
 void AddExitHook(void (*hook)());
 
 }  // namespace kelpora

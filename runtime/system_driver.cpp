@@ -6,6 +6,7 @@
 
 #include "runtime/clock.h"
 #include "runtime/errors.h"
+#include "runtime/termination.h"
 #include "runtime/text.h"
 
 namespace kelpora {
@@ -54,7 +55,9 @@ int32_t TLinuxSystemDriver::ClockMs() { return ReadWallClockMs(); }
 
 void TLinuxSystemDriver::DelayMs(int32_t ms) {
   int32_t start = ReadWallClockMs();
+  ExitIfTerminationRequested();
   while (ClockDiff(ReadWallClockMs(), start) < ms) {
+    ExitIfTerminationRequested();
   }
 }
 

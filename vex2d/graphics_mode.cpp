@@ -8,6 +8,7 @@
 #include "runtime/errors.h"
 #include "runtime/startup.h"
 #include "runtime/system_driver.h"
+#include "runtime/termination.h"
 #include "vex2d/draw_state.h"
 
 namespace kelpora {
@@ -279,6 +280,7 @@ void CloseCanvas() {
 
 void PresentFrame() {
   TGraphicsModule& m = Module();
+  ExitIfTerminationRequested();
   if (!m.canvas) return;
   if (m.softSync && graphicsHertz > 0) {
     int32_t now = ClockMs();
@@ -290,6 +292,7 @@ void PresentFrame() {
   }
   Ref<TVex2DGraphics> canvas = m.canvas;
   SwapUnderlying(*canvas);
+  ExitIfTerminationRequested();
 }
 
 Ref<TVex2DGraphics> CurrentCanvas() { return Module().canvas; }

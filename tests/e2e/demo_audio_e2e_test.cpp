@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <csignal>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include "demo_checks.h"
@@ -281,6 +283,31 @@ TEST_F(DemoAudioTest, TitleMusicThenLevelMusicWithoutGapsAndEscapeQuitsAtOnce) {
   if (const char* dir = std::getenv("KELPORA_SCREENSHOT_DIR"))
     WriteWav(std::string(dir) + "/5-sound.wav", rec, size_t(levelOffset - 4 * RATE),
              size_t(8 * RATE));
+}
+
+// SIGTERM at a random moment of each scene, with and without sound, ends the
+// demo with status 0 (it once hung inside the driver now and then).
+// KELPORA_TERMINATE_RUNS sets the number of runs.
+TEST_F(DemoAudioTest, TerminateInAnySceneEndsTheDemoWithStatusZero) {
+  const char* runsText = std::getenv("KELPORA_TERMINATE_RUNS");
+  const int runs = runsText ? std::atoi(runsText) : 8;
+  PulseSession pulse;
+  std::mt19937 random(20261209);
+  for (int run = 0; run < runs; ++run) {
+    const int scene = run % 4;  // logo, title, loading screen, level
+    const bool sound = run / 4 % 2 == 0;
+    SCOPED_TRACE("run " + std::to_string(run) + " scene " + std::to_string(scene) +
+                 (sound ? " with sound" : " without sound"));
+    Start(sound ? pulse.OssEnvironment() : std::vector<std::string>{});
+    WaitFor([&] { return scene == 0 ? IsLogo() : IsTitle(); }, 30000);
+    if (scene >= 2) x.TapKey(XK_Escape);
+    if (scene == 3) WaitFor([&] { return IsLevel(); }, 30000);
+    SleepMs(static_cast<int>(random() % (scene == 2 ? 300 : 1500)));
+    demo->Signal(SIGTERM);
+    ProcessResult result = demo->Wait(30000);
+    EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.err;
+    EXPECT_EQ(result.status, 0);
+  }
 }
 
 TEST_F(DemoAudioTest, WithoutAnAudioDeviceTheDemoRunsSilentlyAndSaysSoOnce) {

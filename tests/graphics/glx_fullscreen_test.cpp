@@ -9,8 +9,12 @@
 #include <X11/extensions/xf86vmode.h>
 // clang-format on
 
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "process.h"
 #include "x_display.h"
@@ -152,6 +156,25 @@ TEST_F(GLXFullScreenTest, DesktopModeComesBackHoweverTheProgramEnds) {
   EXPECT_EQ(crash.signal, SIGSEGV);
   EXPECT_TRUE(Has(crash, "open 640x480")) << crash.out << crash.err;
   EXPECT_EQ(CurrentMode(), desktop_) << "after a crash signal";
+}
+
+// SIGTERM at any moment of a frame loop, or while the program is busy in a
+// loop of its own, ends it with status 0 and the desktop mode back.
+TEST_F(GLXFullScreenTest, TerminateAtAnyMomentRestoresTheDesktopMode) {
+  std::vector<std::string> endings(20, "swaps");
+  endings.push_back("busy");
+  unsigned seed = 1;
+  for (const std::string& ending : endings) {
+    testing::ChildProcess child(GLX_HELPER_PATH, {"640x480@60-" + ending}, {"DISPLAY=" + xorg_});
+    ASSERT_TRUE(child.WaitForOutput("looping\n")) << ending;
+    usleep(static_cast<useconds_t>(rand_r(&seed) % 200000));
+    child.Signal(SIGTERM);
+    testing::ProcessResult result = child.Wait(60000);
+    EXPECT_TRUE(result.exited) << ending << ": signal " << result.signal << " " << result.err;
+    EXPECT_EQ(result.status, 0) << ending;
+    EXPECT_EQ(CurrentMode(), desktop_) << "after SIGTERM in " << ending;
+    if (CurrentMode() != desktop_) SwitchServerTo(desktop_);
+  }
 }
 
 // The desktop in a mode that is not the server's first line: every way of

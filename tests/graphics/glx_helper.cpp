@@ -114,6 +114,16 @@ void Main() {
     PrintCurrentMode("closed");
   } else if (how == "term") {
     std::raise(SIGTERM);
+  } else if (how == "swaps" || how == "busy") {
+    // Waits for the test's SIGTERM in a frame loop, or in a loop of its own.
+    std::printf("looping\n");
+    std::fflush(stdout);
+    for (volatile bool forever = true; forever;) {
+      if (how == "swaps") {
+        ClearScreen();
+        PresentFrame();
+      }
+    }
   } else if (how == "segv") {
     std::raise(SIGSEGV);
   } else if (how == "error") {

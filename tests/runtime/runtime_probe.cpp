@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "runtime/clock.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
 #include "runtime/system_driver.h"
@@ -66,6 +67,16 @@ void Main() {
     return;
   }
   if (scenario == "sigterm") std::raise(SIGTERM);
+  // Waiting for SIGTERM from the test: in the runtime's own waits, which are
+  // safe points, or in a loop of the program's own, which never reaches one.
+  if (scenario == "wait-delay" || scenario == "wait-tick" || scenario == "wait-busy") {
+    Say("ready\n");
+    Ref<TTickTimer> timer = CreateTickTimer(100);
+    for (volatile bool forever = true; forever;) {
+      if (scenario == "wait-delay") DelayMs(10);
+      if (scenario == "wait-tick") WaitTick(timer);
+    }
+  }
   if (scenario == "segv") Crash();
   if (scenario == "sigbus") std::raise(SIGBUS);
   if (scenario == "sigtrap") std::raise(SIGTRAP);

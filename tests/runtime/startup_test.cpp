@@ -68,6 +68,27 @@ TEST(Signals, TerminateExitsZeroAfterHooks) {
   EXPECT_EQ(result.out, kHooksInReverse);
 }
 
+TEST(Signals, TerminateWhileWaitingEndsTheProgramWithStatusZero) {
+  // The runtime's waits leave through the exit path (hooks run); a program
+  // that never reaches one is ended by the watchdog without them.
+  struct Case {
+    const char* scenario;
+    std::string out;
+  } cases[] = {{"wait-delay", std::string("ready\n") + kHooksInReverse},
+               {"wait-tick", std::string("ready\n") + kHooksInReverse},
+               {"wait-busy", "ready\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    kelpora::testing::ChildProcess child(RUNTIME_PROBE, {c.scenario});
+    ASSERT_TRUE(child.WaitForOutput("ready\n"));
+    child.Signal(SIGTERM);
+    ProcessResult result = child.Wait(60000);
+    ASSERT_TRUE(result.exited) << "signal " << result.signal;
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, c.out);
+  }
+}
+
 TEST(Signals, CrashSignalsRunHooksThenEndByTheSignal) {
   for (auto [scenario, signal] :
        {std::pair{"segv", SIGSEGV}, {"sigbus", SIGBUS}, {"sigtrap", SIGTRAP}}) {

@@ -144,6 +144,15 @@ bool ChildProcess::Running() {
   return !reaped_;
 }
 
+bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) {
+  long long deadline = NowMs() + timeoutMs;
+  while (ReadWholeFile(outPath_).find(text) == std::string::npos) {
+    if (!Running() || NowMs() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 void ChildProcess::Signal(int signal) {
   if (!reaped_) kill(pid_, signal);
 }

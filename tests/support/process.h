@@ -37,6 +37,9 @@ class ChildProcess {
   // True while the child has not ended.
   bool Running();
   void Signal(int signal);
+  // Waits until the child's standard output holds `text`; false if it ended
+  // or the time ran out first.
+  bool WaitForOutput(const std::string& text, int timeoutMs = 60000);
   ProcessResult Wait(int timeoutMs = 30000);
 
  private:
