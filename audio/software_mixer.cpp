@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "audio/oss_device.h"
+#include "audio/output_choice.h"
 
 namespace kelpora {
 
@@ -286,7 +286,7 @@ void Detach(sound* voice) {
 
 }  // namespace
 
-int audio_open() { return audio_open(std::unique_ptr<audiodevice>(new linuxaudio)); }
+int audio_open() { return audio_open(audio_choosedevice()); }
 
 int audio_open(std::unique_ptr<audiodevice> dev) {
   if (device) audio_close();

@@ -234,6 +234,8 @@ class offlineaudio : public audiodevice {
 };
 
 // The flat interface. Program thread only; every call returns at once.
+// Opens the device that audio_choosedevice() settles on (audio/output_choice.h):
+// ALSA's default PCM, else "/dev/dsp", else one that mixes nothing.
 int audio_open();
 // Opens with a device of the caller's choosing (an OSS device on another path,
 // an offline device). Takes ownership; the device is disposed of by audio_close.

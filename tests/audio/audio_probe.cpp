@@ -1,15 +1,24 @@
 // Started by the device tests. "nodevice": opens the OSS device on a path that
 // does not exist, plays on regardless and says "went on". "play": opens
 // "/dev/dsp" (under the sound server's OSS emulation), plays the test chirp and
-// prints the monotonic time of the start in nanoseconds.
+// prints the monotonic time of the start in nanoseconds; "playchosen" does the
+// same on the device that audio_open() chooses. "choose": prints the name of
+// the device chosen. "lose <pid>": plays on the chosen ALSA device, kills the
+// sound server <pid> once the output is flowing, and says "went on" once the
+// device has given up.
+#include <signal.h>
 #include <time.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
+#include "audio/alsa_device.h"
 #include "audio/oss_device.h"
+#include "audio/output_choice.h"
 #include "tests/audio/test_signal.h"
 
 using namespace kelpora;
@@ -24,16 +33,35 @@ long long NowNs() {
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Waits up to `ms` for `done`.
+template <typename F>
+bool WaitFor(F done, int ms) {
+  for (int i = 0; i < ms / 10 && !done(); ++i) Sleep(10);
+  return done();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool play = argc > 1 && std::strcmp(argv[1], "play") == 0;
-  if (play ? audio_open()
-           : audio_open(std::unique_ptr<audiodevice>(new linuxaudio("/nonexistent/kelpora/dsp"))))
-    return 2;
+  const std::string mode = argc > 1 ? argv[1] : "";
+  int opened;
+  if (mode == "nodevice")
+    opened = audio_open(std::unique_ptr<audiodevice>(new linuxaudio("/nonexistent/kelpora/dsp")));
+  else if (mode == "play")
+    opened = audio_open(std::unique_ptr<audiodevice>(new linuxaudio("/dev/dsp")));
+  else
+    opened = audio_open();
+  if (opened) return 2;
+  if (mode != "nodevice" && mode != "play") std::printf("device %s\n", audio_devicename());
   std::vector<int16_t> chirp = testing::Chirp();
   pcmsample* pcm = audio_newsample(testing::CHIRP_FRAMES, 16, 2, 44100, chirp.data(), 0);
-  if (play) {
+  if (auto* alsa = dynamic_cast<alsaaudio*>(audio_device())) {
+    // A null sink that was idle takes the first blocks of a stream at once and
+    // then nothing until its next wake-up, up to 2 s later: wait until the
+    // blocks flow at the sink's pace, past what the buffer holds.
+    WaitFor([&] { return alsa->blocks() >= 8; }, 10000);
+  }
+  if (mode == "play" || mode == "playchosen") {
     // Under load the sound server's OSS emulation may connect its stream only
     // after its socket filled with up to a second of the first blocks; that
     // start-up backlog drains within about a second, then the queue is short.
@@ -43,13 +71,25 @@ int main(int argc, char** argv) {
     std::printf("played %lld\n", start);
     std::fflush(stdout);
     Sleep(1500);
-  } else {
+  } else if (mode == "nodevice") {
     auto* device = static_cast<linuxaudio*>(audio_device());
-    for (int i = 0; i < 500 && !device->finished(); ++i) Sleep(10);
+    WaitFor([&] { return device->finished(); }, 5000);
     int h = testing::PlayChirp(pcm);
     Sleep(100);
     // Nothing mixes: the voice is still waiting to start.
     if (audio_channelstate(h) != VOICE_ONCE) return 3;
+    std::printf("went on\n");
+  } else if (mode == "lose" && argc > 2) {
+    auto* device = dynamic_cast<alsaaudio*>(audio_device());
+    if (!device) return 4;
+    // The chirp played to its end shows that blocks reach the server.
+    int h = testing::PlayChirp(pcm);
+    if (!WaitFor([&] { return audio_channelstate(h) != VOICE_ONCE; }, 30000)) return 5;
+    std::fflush(stdout);
+    kill(std::atoi(argv[2]), SIGKILL);
+    if (!WaitFor([&] { return device->finished(); }, 30000)) return 6;
+    h = testing::PlayChirp(pcm);
+    if (audio_channelstate(h) != VOICE_ONCE) return 7;
     std::printf("went on\n");
   }
   long long closing = NowNs();

@@ -1,0 +1,179 @@
+#include "audio/alsa_device.h"
+
+#include <alsa/asoundlib.h>
+#include <sched.h>
+#include <signal.h>
+#include <time.h>
+
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace kelpora {
+
+namespace {
+
+// Recoveries in a row without a frame written before the PCM counts as gone:
+// a device that fails every write must not keep the thread spinning.
+constexpr int MAX_FAILED_RECOVERIES = 8;
+
+// ALSA prints its own diagnostics on standard error; the device reports its
+// failures itself, in one line.
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
+
+std::string Describe(const char* what, int err) {
+  return std::string(what) + ": " + snd_strerror(err);
+}
+
+}  // namespace
+
+alsaaudio::alsaaudio(std::string pcmname) : pcmname(std::move(pcmname)) {}
+
+alsaaudio::~alsaaudio() {
+  if (pcm_) snd_pcm_close(pcm_);
+}
+
+int alsaaudio::open() {
+  if (engine) return 0;
+  static std::once_flag quieted;
+  std::call_once(quieted, [] { snd_lib_error_set_handler(Quiet); });
+  int err = snd_pcm_open(&pcm_, pcmname.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+  if (err < 0) {
+    pcm_ = nullptr;
+    error_ = snd_strerror(err);
+    return -1;
+  }
+  snd_pcm_hw_params_t* hw;
+  snd_pcm_hw_params_alloca(&hw);
+  unsigned rate = MIX_OUTPUT_RATE;
+  snd_pcm_uframes_t period = BLOCK_FRAMES, buffer = 3 * BLOCK_FRAMES;
+  // The device may resample (the default allows it) but must take the format.
+  if ((err = snd_pcm_hw_params_any(pcm_, hw)) < 0 ||
+      (err = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
+      (err = snd_pcm_hw_params_set_format(pcm_, hw, SND_PCM_FORMAT_S16_LE)) < 0 ||
+      (err = snd_pcm_hw_params_set_channels(pcm_, hw, 2)) < 0 ||
+      (err = snd_pcm_hw_params_set_rate_near(pcm_, hw, &rate, nullptr)) < 0 ||
+      (err = snd_pcm_hw_params_set_period_size_near(pcm_, hw, &period, nullptr)) < 0 ||
+      (err = snd_pcm_hw_params_set_buffer_size_near(pcm_, hw, &buffer)) < 0 ||
+      (err = snd_pcm_hw_params(pcm_, hw)) < 0) {
+    error_ = snd_strerror(err);
+    snd_pcm_close(pcm_);
+    pcm_ = nullptr;
+    return -1;
+  }
+  snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+  snd_pcm_hw_params_get_buffer_size(hw, &buffer);
+  period_ = static_cast<long>(period);
+  buffer_ = static_cast<long>(buffer);
+
+  engine = new mixer(2 * BLOCK_FRAMES);
+  engine->outputRate = MIX_OUTPUT_RATE;
+  engine->outputChannels = 2;
+  block_.assign(2 * BLOCK_FRAMES, 0);
+  running_ = 1;
+  finished_ = false;
+  holders_ = 2;
+  if (pthread_create(&thread_, nullptr, run, this) == 0) {
+    pthread_detach(thread_);
+  } else {
+    holders_ = 1;
+    finished_ = true;
+  }
+  return 0;
+}
+
+int alsaaudio::close() {
+  running_ = 0;
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + seconds(5);
+  while (!finished_ && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(5));
+  return 0;
+}
+
+void alsaaudio::letgo() {
+  if (holders_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+}
+
+void alsaaudio::dispose() { letgo(); }
+
+int64_t alsaaudio::threadcpu() const {
+  clockid_t clock;
+  timespec ts;
+  if (finished_ || pthread_getcpuclockid(thread_, &clock) != 0 || clock_gettime(clock, &ts) != 0)
+    return -1;
+  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+void* alsaaudio::run(void* self) {
+  static_cast<alsaaudio*>(self)->output();
+  return nullptr;
+}
+
+// Writes the block, resuming after short writes and recovering underruns and
+// suspends. False when the PCM failed for good (error_ says how) or when told
+// to stop partway.
+bool alsaaudio::writeblock() {
+  const int16_t* at = block_.data();
+  snd_pcm_uframes_t left = BLOCK_FRAMES;
+  int failed = 0;
+  while (left > 0 && running_) {
+    snd_pcm_sframes_t n = snd_pcm_writei(pcm_, at, left);
+    if (n >= 0) {
+      at += 2 * n;
+      left -= static_cast<snd_pcm_uframes_t>(n);
+      failed = 0;
+      continue;
+    }
+    const int err = static_cast<int>(n);
+    if (err == -EPIPE || err == -ESTRPIPE) recoveries_.fetch_add(1, std::memory_order_relaxed);
+    // Recovers underruns, suspends and interruptions; anything else comes back.
+    const int r = snd_pcm_recover(pcm_, err, 1);
+    if (r < 0 || ++failed > MAX_FAILED_RECOVERIES) {
+      error_ = Describe(("alsa \"" + pcmname + "\" stopped").c_str(), r < 0 ? r : err);
+      return false;
+    }
+  }
+  return left == 0;
+}
+
+void alsaaudio::output() {
+  // A sound server that goes away must not kill the process through its socket.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+
+  int policy;
+  sched_param param;
+  if (pthread_getschedparam(pthread_self(), &policy, &param) == 0) {
+    param.sched_priority += 1;
+    pthread_setschedparam(pthread_self(), policy, &param);
+  }
+
+  while (running_) {
+    engine->mix(block_.data(), engine->count);
+    if constexpr (std::endian::native == std::endian::big) {
+      for (int16_t& s : block_)
+        s = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(s)));
+    }
+    if (!writeblock()) {
+      if (running_) {
+        std::printf("linuxaudio failed: %s\n", error_.c_str());
+        std::fflush(stdout);
+      }
+      break;
+    }
+    blocks_.fetch_add(1, std::memory_order_relaxed);
+  }
+  // What is still queued is dropped: close must not wait for it to play.
+  snd_pcm_drop(pcm_);
+  snd_pcm_close(pcm_);
+  pcm_ = nullptr;
+  finished_ = true;
+  letgo();
+}
+
+}  // namespace kelpora

@@ -1,0 +1,72 @@
+// The ALSA output device: owns the mixer and the thread that mixes one block
+// of 1024 stereo frames at a time and writes it to an ALSA PCM ("default"
+// unless told otherwise), paced by the blocking write. Unlike the OSS device
+// it opens and configures the PCM in `open`, so a caller learns at once
+// whether it works. Underruns and suspends are recovered and counted; a PCM
+// that fails for good ends the thread with one line on standard output and
+// the program goes on without sound.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/software_mixer.h"
+
+typedef struct _snd_pcm snd_pcm_t;
+
+namespace kelpora {
+
+class alsaaudio : public audiodevice {
+ public:
+  explicit alsaaudio(std::string pcmname = "default");
+
+  // Opens and configures the PCM (16-bit little-endian stereo at 44100 Hz,
+  // periods of about 1024 frames, a buffer of about 3 periods), creates the
+  // mixer and starts the output thread. Nonzero when the PCM cannot be opened
+  // or configured; `error()` then says why.
+  int open() override;
+  // Tells the thread to stop and waits, at most 5 s, for it to close the PCM.
+  // Returns 0.
+  int close() override;
+  void dispose() override;
+
+  // ALSA's text for the failure of `open` or of the running PCM.
+  const std::string& error() const { return error_; }
+  // What ALSA granted, in frames.
+  long periodframes() const { return period_; }
+  long bufferframes() const { return buffer_; }
+  // Blocks written whole, and underruns and suspends recovered, so far.
+  long blocks() const { return blocks_.load(std::memory_order_relaxed); }
+  int recoveries() const { return recoveries_.load(std::memory_order_relaxed); }
+  // True once the output thread has ended (or never started).
+  bool finished() const { return finished_.load(); }
+  // CPU time of the output thread so far, in nanoseconds (-1 when unknown).
+  int64_t threadcpu() const;
+
+  const std::string pcmname;
+  static constexpr int BLOCK_FRAMES = 1024;
+
+ private:
+  ~alsaaudio() override;  // through dispose
+  static void* run(void* self);
+  void output();
+  bool writeblock();
+  void letgo();
+
+  snd_pcm_t* pcm_ = nullptr;
+  long period_ = 0, buffer_ = 0;
+  std::string error_;
+  pthread_t thread_{};
+  std::atomic<int> running_{0};
+  std::atomic<bool> finished_{true};
+  std::atomic<int> holders_{1};  // the owner, and the thread while it runs
+  std::atomic<long> blocks_{0};
+  std::atomic<int> recoveries_{0};
+  std::vector<int16_t> block_;
+};
+
+}  // namespace kelpora

@@ -1,0 +1,190 @@
+// The ALSA device through private ALSA configurations: the file plugin on the
+// null device (what it writes is the offline mix, sample for sample), a
+// default PCM that does not exist (the choice falls back, then says why), and
+// a real PulseAudio server reached through the pulse plugin and killed while
+// it plays.
+#include "audio/alsa_device.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/output_choice.h"
+#include "process.h"
+#include "pulse_session.h"
+#include "tests/audio/alsa_config.h"
+#include "tests/audio/test_signal.h"
+
+namespace kelpora::testing {
+namespace {
+
+constexpr int BLOCK_BYTES = 4 * alsaaudio::BLOCK_FRAMES;
+
+int Entries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (readdir(d)) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+TEST(AlsaDevice, WritesTheOfflineMixToTheDefaultPcmSampleForSample) {
+  char dir[] = "/tmp/kelpora-alsa-fifo-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string fifo = std::string(dir) + "/pcm";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  AlsaConfig config(FilePcm(fifo));
+  config.Apply();
+  // Open first, so that the plugin's open of the FIFO does not wait; read at
+  // whatever pace, the FIFO paces the device.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+
+  auto* device = new alsaaudio;
+  ASSERT_EQ(audio_open(std::unique_ptr<audiodevice>(device)), 0) << device->error();
+  EXPECT_EQ(device->periodframes(), alsaaudio::BLOCK_FRAMES);
+  EXPECT_LE(device->bufferframes(), 3 * alsaaudio::BLOCK_FRAMES);
+  std::vector<int16_t> chirp = Chirp();
+  pcmsample* pcm = audio_newsample(CHIRP_FRAMES, 16, 2, 44100, chirp.data(), 0);
+
+  // The same start rendered offline, one block per pass.
+  mixer reference(2048);
+  reference.outputRate = MIX_OUTPUT_RATE;
+  sound* voice = reference.start(pcm, nullptr, VOICE_ONCE | VOICE_PAUSED);
+  voice->setvolume(static_cast<int16_t>(0.7f * 4096));
+  voice->pause(false);
+  const int blocks = CHIRP_FRAMES / alsaaudio::BLOCK_FRAMES + 1;
+  std::vector<int16_t> expected(2048 * blocks);
+  for (int i = 0; i < blocks; ++i) reference.mix(&expected[2048 * i]);
+
+  PlayChirp(pcm);
+  std::vector<uint8_t> stream;
+  const size_t wanted = size_t(BLOCK_BYTES) * (blocks + 40);
+  while (stream.size() < wanted) {
+    pollfd p{reader, POLLIN, 0};
+    ASSERT_GT(poll(&p, 1, 10000), 0) << "the device stopped writing after " << stream.size();
+    uint8_t chunk[65536];
+    ssize_t got = read(reader, chunk, sizeof chunk);
+    if (got > 0)
+      stream.insert(stream.end(), chunk, chunk + got);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no writer yet
+  }
+  audio_close();
+  close(reader);
+  unlink(fifo.c_str());
+  rmdir(dir);
+  audio_releasesample(pcm);
+
+  // Silence until the pass that took the voice, then exactly the offline mix,
+  // low byte first, left first.
+  size_t first = 0;
+  while (first < stream.size() && stream[first] == 0) ++first;
+  first -= first % BLOCK_BYTES;
+  ASSERT_LE(first + 2 * expected.size(), stream.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    uint16_t s = static_cast<uint16_t>(expected[i]);
+    ASSERT_EQ(stream[first + 2 * i] | stream[first + 2 * i + 1] << 8, s) << i;
+  }
+}
+
+TEST(AlsaDevice, AThousandOpensAndClosesLeaveNoDescriptorThreadOrMemory) {
+  AlsaConfig config(FilePcm("/dev/null"));
+  config.Apply();
+  std::vector<int16_t> chirp = Chirp();
+  auto cycle = [&] {
+    ASSERT_EQ(audio_open(), 0);
+    ASSERT_STREQ(audio_devicename(), "alsa");
+    pcmsample* pcm = audio_newsample(CHIRP_FRAMES, 16, 2, 44100, chirp.data(), 1);
+    PlayChirp(pcm);
+    audio_releasesample(pcm);
+    audio_close();
+  };
+  auto settled = [](int tasks) {  // detached threads end just after close
+    for (int i = 0; i < 1000 && Entries("/proc/self/task") > tasks; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Entries("/proc/self/task");
+  };
+  const int tasks = Entries("/proc/self/task");
+  for (int i = 0; i < 5; ++i) cycle();  // ALSA reads and keeps its configuration once
+  settled(tasks);
+  const int descriptors = Entries("/proc/self/fd");
+  const size_t heap = mallinfo2().uordblks;
+  for (int i = 0; i < 1000 && !HasFatalFailure(); ++i) cycle();
+  EXPECT_EQ(settled(tasks), tasks);
+  EXPECT_EQ(Entries("/proc/self/fd"), descriptors);
+  // One lost mixer alone is over 64 KB; the sanitizer builds report leaks themselves.
+  EXPECT_LE(mallinfo2().uordblks, heap + 64 * 1024);
+}
+
+// What the probe prints for each configuration: the choice and, when nothing
+// opened, the one line that says why for each device tried.
+TEST(AudioOpen, ChoosesAlsaThenOssThenNoneAndSaysWhyNoneOpened) {
+  AlsaConfig file(FilePcm("/dev/null")), missing("\"kelpora_no_such_pcm\"");
+  AlsaConfig bareMissing("{ type hw card 99 }", false);
+  const int dsp = open("/dev/dsp", O_WRONLY | O_NONBLOCK);
+  const std::string oss = dsp >= 0 ? "" : std::string("; oss \"/dev/dsp\": ") + strerror(errno);
+  if (dsp >= 0) close(dsp);
+  const std::string noAlsa = "linuxaudio failed: alsa \"default\": No such file or directory";
+  PulseSession pulse;  // the OSS emulation gives the fallback a /dev/dsp that opens
+  std::vector<std::string> emulation = pulse.OssEnvironment(), forced = emulation;
+  emulation.push_back(bareMissing.Environment());
+  forced.push_back("KELPORA_AUDIO=oss");
+
+  struct Row {
+    std::vector<std::string> env;
+    std::string out;  // how standard output starts
+  } rows[] = {
+      {{file.Environment(), NO_PULSE}, "device alsa\nclosed in "},
+      {{file.Environment(), NO_PULSE, "KELPORA_AUDIO=none"}, "device none\nclosed in "},
+      {{missing.Environment(), NO_PULSE, "KELPORA_AUDIO=alsa"}, noAlsa + "\ndevice none\n"},
+      {{missing.Environment(), NO_PULSE},
+       dsp >= 0 ? "device oss\n" : noAlsa + oss + "\ndevice none\nclosed in "},
+      {emulation, "device oss\nclosed in "},
+      {forced, "device oss\nclosed in "},
+  };
+  for (const Row& row : rows) {
+    ChildProcess probe(AUDIO_PROBE, {"choose"}, row.env);
+    ProcessResult r = probe.Wait(30000);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.err;
+    EXPECT_EQ(r.out.rfind(row.out, 0), 0u) << r.out << "for " << row.env.back();
+    EXPECT_EQ(r.err, "");  // ALSA's own diagnostics stay quiet
+  }
+}
+
+// The sound server killed while the device plays through it: one line, the
+// flat interface goes on, and close returns.
+TEST(AlsaThroughPulse, AServerKilledWhilePlayingEndsTheOutputWithOneLine) {
+  PulseSession pulse;
+  AlsaConfig config("{ type pulse }");
+  std::vector<std::string> env = pulse.OssEnvironment();
+  std::erase_if(env, [](const std::string& e) { return e.rfind("LD_PRELOAD=", 0) == 0; });
+  env.push_back(config.Environment());
+  std::string runtime = env[0].substr(env[0].find('=') + 1);
+  std::string pid;
+  std::ifstream(runtime + "/pulse/pid") >> pid;
+  ASSERT_FALSE(pid.empty());
+
+  ChildProcess probe(AUDIO_PROBE, {"lose", pid}, env);
+  ProcessResult r = probe.Wait(60000);
+  ASSERT_TRUE(r.exited) << r.out << r.err;
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.rfind("device alsa\nlinuxaudio failed: alsa \"default\" stopped: ", 0), 0u)
+      << r.out;
+  EXPECT_NE(r.out.find("\nwent on\nclosed in "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("linuxaudio failed"), r.out.rfind("linuxaudio failed")) << r.out;
+}
+
+}  // namespace
+}  // namespace kelpora::testing
