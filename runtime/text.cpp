@@ -11,6 +11,13 @@ std::string ToBytes(std::u16string_view text) {
   return bytes;
 }
 
+std::optional<std::string> ToPathBytes(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c == 0 || c > 0xFF) return std::nullopt;
+  }
+  return ToBytes(text);
+}
+
 String FromBytes(std::string_view bytes) {
   String text(bytes.size(), u'\0');
   for (size_t i = 0; i < bytes.size(); ++i) text[i] = static_cast<unsigned char>(bytes[i]);

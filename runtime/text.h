@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,10 @@ namespace kelpora {
 std::string ToBytes(std::u16string_view text);
 // Each byte becomes the code unit of the same value (0 to 255).
 String FromBytes(std::string_view bytes);
+// ToBytes for a name handed to the system, refused (nullopt) when the bytes
+// would not say exactly what the text says: a unit above 0xFF would alias
+// another name and a NUL would cut it short.
+std::optional<std::string> ToPathBytes(std::u16string_view text);
 
 String FormatInt(int64_t value);   // decimal
 String FormatFloat(float value);   // "%#.9g"

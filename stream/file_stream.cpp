@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,8 +52,11 @@ String ResolvePathCase(std::u16string_view path) {
   // (or to the first component), then match the remaining components forward
   // one directory at a time. A loop, not recursion: a path may have any
   // number of components. `bytes` is cut in place with a terminator to test
-  // each shorter part without copying it.
-  std::string bytes = ToBytes(path);
+  // each shorter part without copying it. A path the system cannot spell
+  // exactly matches nothing.
+  std::optional<std::string> spelled = ToPathBytes(path);
+  if (!spelled || spelled->empty()) return {};
+  std::string& bytes = *spelled;
   std::vector<size_t> cuts;  // the "/" before each unresolved component, last one first
   size_t length = bytes.size();
   String resolved;
@@ -167,7 +171,9 @@ Ref<TFileStream> TFileStream::OpenFile(std::u16string_view path, int readable, i
   }
   String fixed(path);
   std::replace(fixed.begin(), fixed.end(), u'\\', u'/');
-  std::FILE* file = std::fopen(ToBytes(fixed).c_str(), how);
+  std::optional<std::string> name = ToPathBytes(fixed);
+  if (!name) return nullptr;
+  std::FILE* file = std::fopen(name->c_str(), how);
   if (!file && !writeable) {
     String resolved = ResolvePathCase(fixed);
     if (!resolved.empty()) file = std::fopen(ToBytes(resolved).c_str(), how);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,30 @@ namespace {
 
 constexpr std::u16string_view BAD_DIR = u"<bad_dir>";
 
-std::string SystemPath(std::u16string_view path, int stripSlash = 0) {
-  return ToBytes(FixPath(path, stripSlash));
+// The bytes handed to the system, or nullopt for a name they cannot spell
+// exactly; every caller then fails as for a missing file.
+std::optional<std::string> SystemPath(std::u16string_view path, int stripSlash = 0) {
+  return ToPathBytes(FixPath(path, stripSlash));
 }
 
 bool StatPath(std::u16string_view path, struct stat& info) {
-  return ::stat(SystemPath(path).c_str(), &info) == 0;
+  std::optional<std::string> name = SystemPath(path);
+  return name && ::stat(name->c_str(), &info) == 0;
+}
+
+// `fixed` without trailing "/" and "/." (the root stays "/"), so that the
+// last component is the directory itself: a link there is then seen as a
+// link and not followed by the slash or dot behind it.
+String WithoutTrailingSlashesAndDots(String fixed) {
+  for (;;) {
+    if (fixed.size() > 1 && fixed.back() == u'/') {
+      fixed.pop_back();
+    } else if (fixed.size() > 2 && fixed.ends_with(u"/.")) {
+      fixed.resize(fixed.size() - 2);
+    } else {
+      return fixed;
+    }
+  }
 }
 
 // The last "." that no "/" follows.
@@ -72,14 +91,17 @@ String FixPath(std::u16string_view path, int stripSlash) {
 }
 
 String RealPath(std::u16string_view path) {
-  if (path.empty() || path == u".") return CurrentDir();
   String fixed = FixPath(path);
   String result, rest;
-  if (fixed.front() == u'/') {
+  if (!fixed.empty() && fixed.front() == u'/') {
     result = u"/";
     rest = fixed.substr(1);
   } else {
+    // A working directory that is gone has no path; resolving against ""
+    // would land at the root.
     result = CurrentDir();
+    if (result.empty()) return String(BAD_DIR);
+    if (fixed.empty() || fixed == u".") return result;
     rest = fixed;
   }
   rest += u'/';
@@ -146,20 +168,24 @@ int FileMode(std::u16string_view path) {
 }
 
 int SetFileMode(std::u16string_view path, int mode) {
-  return ::chmod(SystemPath(path).c_str(), static_cast<mode_t>(mode & 0x1FF)) == 0 ? 1 : 0;
+  std::optional<std::string> name = SystemPath(path);
+  return name && ::chmod(name->c_str(), static_cast<mode_t>(mode & 0x1FF)) == 0 ? 1 : 0;
 }
 
 int CreateFile(std::u16string_view path) {
-  std::string name = SystemPath(path);
-  if (FileType(path) == FILETYPE_FILE) ::unlink(name.c_str());
-  if (std::FILE* file = std::fopen(name.c_str(), "wb")) std::fclose(file);
+  std::optional<std::string> name = SystemPath(path);
+  if (!name) return 0;
+  if (FileType(path) == FILETYPE_FILE) ::unlink(name->c_str());
+  if (std::FILE* file = std::fopen(name->c_str(), "wb")) std::fclose(file);
   return FileType(path) == FILETYPE_FILE ? 1 : 0;
 }
 
 int CreateDir(std::u16string_view path, int recurse) {
   if (!recurse) {
     String fixed = FixPath(path, 1);
-    ::mkdir(ToBytes(fixed).c_str(), 01777);
+    std::optional<std::string> name = ToPathBytes(fixed);
+    if (!name) return 0;
+    ::mkdir(name->c_str(), 01777);
     return FileType(fixed) == FILETYPE_DIR ? 1 : 0;
   }
   String full = RealPath(FixPath(path, 1));
@@ -171,7 +197,9 @@ int CreateDir(std::u16string_view path, int recurse) {
     int type = FileType(level);
     if (type == FILETYPE_DIR) continue;
     if (type == FILETYPE_FILE) return 0;
-    ::mkdir(ToBytes(level).c_str(), 01777);
+    std::optional<std::string> name = ToPathBytes(level);
+    if (!name) return 0;
+    ::mkdir(name->c_str(), 01777);
     if (FileType(level) != FILETYPE_DIR) return 0;
   }
   return 1;
@@ -179,23 +207,28 @@ int CreateDir(std::u16string_view path, int recurse) {
 
 int DeleteFile(std::u16string_view path) {
   String fixed = FixPath(path);
-  ::unlink(ToBytes(fixed).c_str());
+  if (std::optional<std::string> name = ToPathBytes(fixed)) ::unlink(name->c_str());
   return FileType(fixed) == FILETYPE_NONE ? 1 : 0;
 }
 
 int RenameFile(std::u16string_view from, std::u16string_view to) {
-  return ::rename(SystemPath(from).c_str(), SystemPath(to).c_str()) == 0 ? 1 : 0;
+  std::optional<std::string> source = SystemPath(from), target = SystemPath(to);
+  return source && target && ::rename(source->c_str(), target->c_str()) == 0 ? 1 : 0;
 }
 
 int DeleteDir(std::u16string_view path, int recurse) {
-  String fixed = FixPath(path, 1);
-  std::string name = ToBytes(fixed);
+  String fixed = WithoutTrailingSlashesAndDots(FixPath(path));
+  std::optional<std::string> name = ToPathBytes(fixed);
+  if (!name) return recurse ? 0 : 1;  // as for a missing directory
+  // "x/.." names the directory above x, reached through x even when x is a
+  // link; it can never be removed, so nothing in it is emptied either.
+  if (fixed == u".." || fixed.ends_with(u"/..")) return 0;
   if (recurse) {
-    int handle = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int handle = ::open(name->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (handle < 0) return 0;
     DeleteContents(handle);
   }
-  ::rmdir(name.c_str());
+  ::rmdir(name->c_str());
   return FileType(fixed) == FILETYPE_NONE ? 1 : 0;
 }
 
@@ -209,10 +242,14 @@ String CurrentDir() {
 }
 
 int ChangeDir(std::u16string_view path) {
-  return ::chdir(SystemPath(path, 1).c_str()) == 0 ? 1 : 0;
+  std::optional<std::string> name = SystemPath(path, 1);
+  return name && ::chdir(name->c_str()) == 0 ? 1 : 0;
 }
 
-DIR* ReadDir(std::u16string_view path) { return ::opendir(SystemPath(path, 1).c_str()); }
+DIR* ReadDir(std::u16string_view path) {
+  std::optional<std::string> name = SystemPath(path, 1);
+  return name ? ::opendir(name->c_str()) : nullptr;
+}
 
 String NextFile(DIR* handle) {
   if (!handle) return {};

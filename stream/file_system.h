@@ -4,7 +4,9 @@
 // that can seek whatever their URL.
 //
 // Every function first turns "\" into "/". Paths go to the system one byte per
-// character. Nothing raises: failures show in the results.
+// character; a path holding a NUL or a character above 255 cannot be spelled
+// that way and is treated as missing. Nothing raises: failures show in the
+// results.
 #pragma once
 
 #include <dirent.h>
@@ -22,7 +24,8 @@ enum { FILETYPE_NONE = 0, FILETYPE_FILE = 1, FILETYPE_DIR = 2 };
 // is that one character.
 String FixPath(std::u16string_view path, int stripSlash = 0);
 // Absolute, with "." and ".." resolved against the working directory;
-// "<bad_dir>" when ".." climbs above "/".
+// "<bad_dir>" when ".." climbs above "/", or when the path is relative and
+// the working directory cannot be read (it was removed, say).
 String RealPath(std::u16string_view path);
 // After the last "/", or the whole path.
 String StripDir(std::u16string_view path);
@@ -54,8 +57,9 @@ int CreateDir(std::u16string_view path, int recurse = 0);
 int DeleteFile(std::u16string_view path);
 int RenameFile(std::u16string_view from, std::u16string_view to);
 // With `recurse`, the contents go first. Symbolic links inside are removed,
-// never followed, and a `path` that is itself a link is left alone. 1 when
-// nothing is at `path` after.
+// never followed, and a `path` that is itself a link is left alone, however
+// many "/" or "/." follow it; a `path` ending in ".." gives 0 and deletes
+// nothing. 1 when nothing is at `path` after.
 int DeleteDir(std::u16string_view path, int recurse = 0);
 // The working directory, of any length; empty when the system cannot say.
 String CurrentDir();

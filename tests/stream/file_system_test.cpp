@@ -161,13 +161,95 @@ TEST(FileSystemTest, DeleteDirStaysInsideItsTree) {
   EXPECT_TRUE(fs::exists(other / "sub" / "deeper" / "same.txt"));
   EXPECT_TRUE(fs::exists(outside / "precious.txt"));
 
-  // A path that is itself a link is not emptied through it.
+  // A path that is itself a link is not emptied through it, whatever
+  // slashes and dots follow it; "link/.." would reach the folder around
+  // `outside`, which holds everything here.
   fs::create_directory_symlink(outside, dir.path() / "top-link");
-  EXPECT_EQ(DeleteDir(U(dir.path() / "top-link"), 1), 0);
-  EXPECT_TRUE(fs::exists(outside / "precious.txt"));
+  for (const char16_t* tail : {u"", u"/", u"//", u"/.", u"/./", u"//.//.", u"/.."}) {
+    SCOPED_TRACE(::testing::PrintToString(ToBytes(tail)));
+    EXPECT_EQ(DeleteDir(U(dir.path() / "top-link") + tail, 1), 0);
+    EXPECT_TRUE(fs::exists(outside / "precious.txt"));
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "top-link"));
+  }
+  fs::create_directories(dir.path() / "plain" / "inner");
+  EXPECT_EQ(DeleteDir(U(dir.path() / "plain") + u"//.", 1), 1);
+  EXPECT_FALSE(fs::exists(dir.path() / "plain"));
   EXPECT_EQ(DeleteDir(U(dir.path() / "missing"), 1), 0);
   fs::create_directory(dir.path() / "empty");
   EXPECT_EQ(DeleteDir(U(dir.path() / "empty"), 0), 1);
+}
+
+// Paths go to the system one byte per character: a character above 255 or a
+// NUL cannot be spelled, so such a name is missing, never a shorter or other
+// name ("\u012F" would become "/").
+TEST(FileSystemTest, NamesTheSystemCannotSpellAreMissing) {
+  TempDir dir;
+  InDirectory here(dir.path());
+  Touch("victim");
+  Touch("victim.bak");
+  fs::create_directories("photos/2020");
+  Touch("photos/2020/one.jpg");
+  fs::create_directory("x");
+  Touch("x/y");
+  auto untouched = [&] {
+    EXPECT_TRUE(fs::exists("victim") && fs::exists("victim.bak") && fs::exists("x/y"));
+    EXPECT_TRUE(fs::exists("photos/2020/one.jpg"));
+    EXPECT_EQ(Names(LoadDir(u".", 1)),
+              (std::set<String>{u"victim", u"victim.bak", u"photos", u"x"}));
+  };
+  const String names[] = {u"victim\u0100.bak", String(u"victim\0.bak", 11), u"x\u012Fy",
+                          u"photos\u0100old",  String(u"photos\0old", 10),  u"\u0100"};
+  for (const String& name : names) {
+    SCOPED_TRACE(::testing::PrintToString(ToBytes(name)));
+    EXPECT_EQ(FileType(name), FILETYPE_NONE);
+    EXPECT_EQ(FileSize(name), -1);
+    EXPECT_EQ(FileTime(name), 0);
+    EXPECT_EQ(FileMode(name), -1);
+    EXPECT_EQ(SetFileMode(name, 0600), 0);
+    EXPECT_EQ(DeleteFile(name), 1);  // nothing there, as for any missing file
+    EXPECT_EQ(DeleteDir(name, 1), 0);
+    EXPECT_EQ(DeleteDir(name, 0), 1);
+    EXPECT_EQ(CreateFile(name), 0);
+    EXPECT_EQ(CreateDir(name, 0), 0);
+    EXPECT_EQ(CreateDir(name + u"/sub", 1), 0);
+    EXPECT_EQ(RenameFile(name, u"moved"), 0);
+    EXPECT_EQ(RenameFile(u"victim.bak", name), 0);
+    EXPECT_EQ(ChangeDir(name), 0);
+    EXPECT_EQ(ReadDir(name), nullptr);
+    EXPECT_EQ(LoadDir(name, 1)->Length(), 0u);
+    EXPECT_FALSE(OpenForReading(name));
+    EXPECT_FALSE(OpenForReading(UpperAscii(name)));  // nor through the letter-case fallback
+    EXPECT_FALSE(OpenForWriting(name));
+    EXPECT_FALSE(OpenUrlStream(name, 1, 1));
+    EXPECT_EQ(ResolvePathCase(name), u"");
+    EXPECT_EQ(CurrentDir(), U(dir.path()));
+    untouched();
+  }
+  // Every name a listing gives still opens, bytes above 127 included.
+  Touch(dir.path() / "caf\xe9", "latin");
+  ASSERT_TRUE(Names(LoadDir(u".", 1)).contains(u"caf\u00e9"));
+  EXPECT_EQ(LoadAllText(u"caf\u00e9"), u"latin");
+  EXPECT_EQ(FileType(u"CAF\u00e9"), FILETYPE_NONE);
+  EXPECT_TRUE(OpenForReading(u"CAF\u00e9"));
+}
+
+// With the working directory removed a relative path has no base: it fails
+// instead of resolving against the root.
+TEST(FileSystemTest, RelativePathsFailWhenTheWorkingDirectoryIsGone) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "gone");
+  InDirectory here(dir.path() / "gone");
+  fs::remove(dir.path() / "gone");
+  std::string name = "kelpora-stray-" + std::to_string(getpid());
+  EXPECT_EQ(CurrentDir(), u"");
+  EXPECT_EQ(RealPath(u"sub"), u"<bad_dir>");
+  EXPECT_EQ(RealPath(u"."), u"<bad_dir>");
+  EXPECT_EQ(RealPath(u""), u"<bad_dir>");
+  EXPECT_EQ(RealPath(u"/a/../b"), u"/b");
+  EXPECT_EQ(CreateDir(FromBytes(name), 1), 0);
+  bool stray = fs::exists("/" + name);
+  if (stray) fs::remove("/" + name);
+  EXPECT_FALSE(stray);
 }
 
 TEST(FileSystemTest, SeekableStreams) {
