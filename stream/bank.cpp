@@ -39,8 +39,11 @@ Ref<TBank> LoadFrom(const Ref<TDataStream>& stream) {
   if (!stream) return nullptr;
   ByteBuffer bytes = LoadAllBytes(stream);
   stream->Close();
-  auto bank = TBank::Create(static_cast<int>(bytes.size()));
-  if (!bytes.empty()) std::memcpy(bank->buf, bytes.data(), bytes.size());
+  // The bank takes the loaded block over instead of copying it.
+  if (bytes.empty()) return TBank::Create(0);
+  auto bank = MakeRef<TBank>();
+  bank->size = bank->capacity = static_cast<int>(bytes.size());
+  bank->buf = bytes.Release().release();
   return bank;
 }
 

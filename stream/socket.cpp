@@ -1,6 +1,7 @@
 #include "stream/socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,8 +10,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -81,12 +84,12 @@ std::optional<int> ParsePort(std::u16string_view text) {
 }
 
 // Host names and request paths travel as bytes on a request line: control
-// characters would split it into lines of the URL's choosing.
-bool HasControlCharacters(std::u16string_view text) {
-  for (char16_t c : text) {
-    if ((c & 0xFF) < 32 || (c & 0xFF) == 127) return true;
-  }
-  return false;
+// bytes would split it into lines of the URL's choosing.
+bool HasControlBytes(std::string_view bytes) {
+  return std::any_of(bytes.begin(), bytes.end(), [](char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte < 32 || byte == 127;
+  });
 }
 
 // "host" or "host:port", the port defaulting to `defaultPort`.
@@ -98,21 +101,109 @@ Ref<TSocketStream> OpenHostPort(std::u16string_view text, int defaultPort) {
   return OpenTcpStream(text.substr(0, colon), *port);
 }
 
+int httpTimeoutMs = 10000;
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds to wait for one step: the limit, cut to what is left before
+// `deadline` when there is one; -1 without a limit.
+int StepWait(int limitMs, const std::optional<Clock::time_point>& deadline) {
+  if (!deadline) return limitMs > 0 ? limitMs : -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+  return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+}
+
+// An HTTP response body. Until its headers are read, every step shares one
+// deadline; after that, each read or write waits at most the limit for the
+// peer, and a stall reads or writes nothing (the block operations then raise
+// their stream errors). Size is the declared Content-Length, 0 when none.
+class THttpStream : public TSocketStream {
+ public:
+  int Size() override { return declared; }
+
+  int Read(void* buf, int count) override {
+    if (!socket || count <= 0) return 0;
+    if (!WaitFor(socket->handle, POLLIN, StepWait(limitMs, deadline))) {
+      stalled = true;
+      return 0;
+    }
+    return socket->Recv(buf, count, 0);
+  }
+
+  int Write(const void* buf, int count) override {
+    if (!socket || count <= 0) return 0;
+    if (!WaitFor(socket->handle, POLLOUT, StepWait(limitMs, deadline))) {
+      stalled = true;
+      return 0;
+    }
+    return socket->Send(buf, count, MSG_DONTWAIT);
+  }
+
+  int limitMs = 0;
+  std::optional<Clock::time_point> deadline;
+  bool stalled = false;
+  int declared = 0;
+};
+
+// A TCP connection to `ip`:`port` that gives up at `deadline`.
+Ref<TSocket> ConnectBefore(int ip, int port, const std::optional<Clock::time_point>& deadline) {
+  Ref<TSocket> socket = CreateTcpSocket();
+  if (!socket) return nullptr;
+  int handle = socket->handle;
+  int flags = ::fcntl(handle, F_GETFL);
+  if (flags < 0 || ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) != 0) return nullptr;
+  sockaddr_in address = MakeAddress(static_cast<uint32_t>(ip), port);
+  if (::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) return nullptr;
+    if (!WaitFor(handle, POLLOUT, StepWait(0, deadline))) return nullptr;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+      return nullptr;
+    }
+  }
+  if (::fcntl(handle, F_SETFL, flags) != 0) return nullptr;
+  socket->UpdateLocalName();
+  socket->UpdateRemoteName();
+  return socket;
+}
+
 Ref<TDataStream> OpenHttp(std::u16string_view path) {
   size_t slash = path.find(u'/');
   std::u16string_view host = path.substr(0, slash);
   std::u16string_view resource = slash == std::u16string_view::npos ? u"/" : path.substr(slash);
-  if (host.empty() || HasControlCharacters(host) || HasControlCharacters(resource)) return nullptr;
-  Ref<TSocketStream> stream = OpenHostPort(host, 80);
-  if (!stream) return nullptr;
-  String request = u"GET ";
-  request.append(resource).append(u" HTTP/1.0\r\nHost: ").append(host).append(u"\r\n\r\n");
+  // What is checked is exactly what is sent: one byte per character.
+  std::string hostBytes = ToBytes(host), resourceBytes = ToBytes(resource);
+  if (hostBytes.empty() || HasControlBytes(hostBytes) || HasControlBytes(resourceBytes)) {
+    return nullptr;
+  }
+  size_t colon = host.find(u':');
+  std::optional<int> port = 80;
+  if (colon != std::u16string_view::npos) port = ParsePort(host.substr(colon + 1));
+  if (!port) return nullptr;
+  int ip = HostIp(host.substr(0, colon), 0);
+  if (ip == 0) return nullptr;
+
+  int limitMs = httpTimeoutMs;
+  std::optional<Clock::time_point> deadline;
+  if (limitMs > 0) deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  Ref<TSocket> socket = ConnectBefore(ip, *port, deadline);
+  if (!socket) return nullptr;
+  auto stream = MakeRef<THttpStream>();
+  stream->socket = std::move(socket);
+  stream->autoClose = 1;
+  stream->limitMs = limitMs;
+  stream->deadline = deadline;
+  std::string request = "GET " + resourceBytes + " HTTP/1.0\r\nHost: " + hostBytes + "\r\n\r\n";
+  int64_t declared = -1;
   try {
-    stream->WriteByteText(request);
+    stream->WriteFully(request.data(), static_cast<int>(request.size()));
   } catch (const TStreamWriteError&) {
     return nullptr;
   }
-  if (!SkipHttpHeaders(*stream)) return nullptr;
+  if (!SkipHttpHeaders(*stream, &declared) || stream->stalled) return nullptr;
+  stream->deadline.reset();
+  stream->declared = static_cast<int>(std::clamp<int64_t>(declared, 0, INT_MAX));
   return stream;
 }
 
@@ -329,20 +420,59 @@ Ref<TSocketStream> OpenTcpStream(std::u16string_view host, int port) {
   return TSocketStream::Create(socket, 1);
 }
 
-int SkipHttpHeaders(TDataStream& stream) {
+namespace {
+
+// The value of a "Content-Length:" line (name in any case), or -1.
+int64_t ContentLength(std::string_view line) {
+  constexpr std::string_view NAME = "content-length:";
+  if (line.size() <= NAME.size()) return -1;
+  for (size_t i = 0; i < NAME.size(); ++i) {
+    char c = line[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c != NAME[i]) return -1;
+  }
+  line.remove_prefix(NAME.size());
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  if (line.empty() || line.size() > 18) return -1;  // 18 digits cannot overflow
+  int64_t value = 0;
+  for (char c : line) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+int SkipHttpHeaders(TDataStream& stream, int64_t* contentLength) {
+  // Only the start of each line is kept: enough to read a Content-Length.
+  char line[48];
   int lineLength = 0;
+  int64_t declared = -1;
+  auto result = [&](int value) {
+    if (contentLength) *contentLength = declared;
+    return value;
+  };
   for (int total = 0; total < HTTP_HEADER_LIMIT; ++total) {
     uint8_t byte = 0;
-    if (stream.Read(&byte, 1) != 1) return 1;
+    if (stream.Read(&byte, 1) != 1) return result(1);
     if (byte == 10 || byte == 0) {
-      if (lineLength == 0) return 1;
+      if (lineLength == 0) return result(1);
+      int64_t value = ContentLength(
+          std::string_view(line, std::min(lineLength, static_cast<int>(sizeof line))));
+      if (value >= 0 && declared < 0) declared = value;
       lineLength = 0;
     } else if (byte != 13) {
+      if (lineLength < static_cast<int>(sizeof line)) line[lineLength] = static_cast<char>(byte);
       ++lineLength;
     }
   }
-  return 0;
+  return result(0);
 }
+
+void SetHttpTimeoutMs(int ms) { httpTimeoutMs = ms; }
+int HttpTimeoutMs() { return httpTimeoutMs; }
 
 void InitNetworkModule() {
   static bool done = false;

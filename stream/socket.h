@@ -96,8 +96,19 @@ Ref<TSocketStream> OpenTcpStream(std::u16string_view host, int port);
 // Reads an HTTP response header block up to and including its empty line,
 // leaving `stream` at the start of the body. A block longer than
 // HTTP_HEADER_LIMIT bytes gives 0; a stream that ends first gives 1.
+// `contentLength`, when given, receives the first Content-Length value, or -1.
 constexpr int HTTP_HEADER_LIMIT = 64 * 1024;
-int SkipHttpHeaders(TDataStream& stream);
+int SkipHttpHeaders(TDataStream& stream, int64_t* contentLength = nullptr);
+
+// Opening an "http" URL (connect, request and response headers) must finish
+// within this many milliseconds or gives none; afterwards each read of the
+// body waits at most as long for bytes, and a stalled read moves nothing (so
+// ReadFully raises TStreamReadError). 0 or less: no limit. 10000 at start.
+// The host-name look-up is not limited. The body stream's Size is the
+// declared Content-Length (0 when none); like any socket stream it has no
+// position.
+void SetHttpTimeoutMs(int ms);
+int HttpTimeoutMs();
 
 // Registers the "tcp" and "http" protocols.
 void InitNetworkModule();

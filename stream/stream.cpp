@@ -4,6 +4,7 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "runtime/text.h"
 #include "stream/bank.h"
@@ -242,28 +243,59 @@ Ref<TDataStream> OpenForWriting(std::u16string_view url) { return OpenUrlStream(
 
 ByteBuffer ByteBuffer::ReadToEnd(TDataStream& stream) {
   // A file's reported rest is read with one call into a block of exactly
-  // that size; bytes past `count` are never read or handed out.
+  // that size; bytes past `count` are never read or handed out. A stream
+  // without a position may report the length it expects (an HTTP body's
+  // declared length): that is only believed up to MOST_RESERVED, and the
+  // block still grows or shrinks to what actually arrives.
+  constexpr size_t FIRST_BLOCK = 64 * 1024;
+  constexpr size_t MOST_RESERVED = 256u << 20;
   int pos = stream.Pos();
   int size = stream.Size();
   size_t capacity = 1024;
-  if (pos >= 0 && size > pos) capacity = std::max(capacity, static_cast<size_t>(size - pos));
   ByteBuffer out;
-  out.bytes_.reset(new uint8_t[capacity]);
+  if (pos >= 0) {
+    if (size > pos) capacity = std::max(capacity, static_cast<size_t>(size - pos));
+  } else {
+    capacity = size > 0 ? std::min(static_cast<size_t>(size), MOST_RESERVED) : FIRST_BLOCK;
+    out.bytes_.reset(new (std::nothrow) uint8_t[capacity]);
+    if (!out.bytes_) capacity = FIRST_BLOCK;
+  }
+  if (!out.bytes_) out.bytes_.reset(new uint8_t[capacity]);
   size_t count = 0;
   while (!stream.Eof()) {
     if (count == capacity) {
+      // Full: a stream that is exactly at its end must not cost a bigger
+      // block, so the next bytes are read aside first.
+      uint8_t probe[16 * 1024];
       if (count >= static_cast<size_t>(INT_MAX)) break;
-      capacity = std::min<size_t>(count * 3 / 2, INT_MAX);
+      int n = stream.Read(probe, static_cast<int>(std::min(sizeof probe, INT_MAX - count)));
+      if (n <= 0) break;
+      size_t got = std::min(static_cast<size_t>(n), sizeof probe);
+      capacity = std::min<size_t>(std::max(count * 2, FIRST_BLOCK), INT_MAX);
       std::unique_ptr<uint8_t[]> grown(new uint8_t[capacity]);
       std::memcpy(grown.get(), out.bytes_.get(), count);
+      std::memcpy(grown.get() + count, probe, got);
       out.bytes_ = std::move(grown);
+      count += got;
+      continue;
     }
     int n = stream.Read(out.bytes_.get() + count, static_cast<int>(capacity - count));
     if (n <= 0) break;  // a stream that stops giving bytes has ended
     count += std::min(static_cast<size_t>(n), capacity - count);
   }
+  // A declared length far above what came leaves no large idle block behind.
+  if (capacity > FIRST_BLOCK && count < capacity / 2) {
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[std::max<size_t>(count, 1)]);
+    std::memcpy(exact.get(), out.bytes_.get(), count);
+    out.bytes_ = std::move(exact);
+  }
   out.size_ = count;
   return out;
+}
+
+std::unique_ptr<uint8_t[]> ByteBuffer::Release() {
+  size_ = 0;
+  return std::move(bytes_);
 }
 
 namespace {

@@ -193,9 +193,12 @@ class ByteBuffer {
 
   ByteBuffer() = default;
   // Everything `stream` still holds, up to INT_MAX bytes. Starts with what the
-  // stream says is left and grows by half when it holds more; stops at the
-  // end or when a read moves nothing. Does not close the stream.
+  // stream says is left (for a stream without a position, the Size it
+  // expects, believed up to 256 MB) and doubles when it holds more; stops at
+  // the end or when a read moves nothing. Does not close the stream.
   static ByteBuffer ReadToEnd(TDataStream& stream);
+  // Hands over the block (size() bytes of it in use) and leaves this empty.
+  std::unique_ptr<uint8_t[]> Release();
 
   uint8_t* data() noexcept { return bytes_.get(); }
   const uint8_t* data() const noexcept { return bytes_.get(); }
