@@ -2,7 +2,6 @@
 // backend checked on what the mixer renders (an offline device runs the
 // output thread's passes here, so every frame can be compared).
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <functional>
 
@@ -41,12 +40,6 @@ Ref<TSampleData> StereoSample(int frames) {
     pcm[2 * i + 1] = static_cast<int16_t>(-pcm[2 * i]);
   }
   return sample;
-}
-
-double ThreadCpuMs() {
-  timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
 int16_t Left(const Ref<TSampleData>& sample, int frame) {
@@ -211,24 +204,6 @@ TEST_F(MixerClipTest, ChannelsOfAnotherBackendAreRefusedReservedOnesAreUsed) {
   ChannelSetVolume(reserved, 0.5f);
   EXPECT_EQ(Started(StartClip(clip, reserved)).get(), reserved.get());
   ExpectLeft(Render(300), sample, 1);
-}
-
-// The demo loads its title music right before the title shows: what the load
-// adds to the decoding (handing the frames to the mixer) must stay small.
-// Processor time, not wall time, so that other work on the machine does not count.
-TEST_F(MixerClipTest, LoadingTheTitleMusicCostsLittleMoreThanDecodingIt) {
-  InitOggLoader();
-  const String path = FromBytes(KELPORA_GAME_ASSETS "/intro/intromusic.ogg");
-  double decodeMs = 1e9, loadMs = 1e9;
-  for (int round = 0; round < 2; ++round) {
-    double start = ThreadCpuMs();
-    ASSERT_TRUE(LoadSample(path));
-    decodeMs = std::min(decodeMs, ThreadCpuMs() - start);
-    start = ThreadCpuMs();
-    ASSERT_TRUE(LoadClip(path, 1));
-    loadMs = std::min(loadMs, ThreadCpuMs() - start);
-  }
-  EXPECT_LE(loadMs, 1.15 * decodeMs + 50) << "decoded in " << decodeMs << " ms";
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST_F(GLXWindowTest, DesktopWindowWithHiddenSharedContext) {
     context->Present();
     context->MakeCurrent();
   }
-  EXPECT_LT(ClockDiff(ClockMs(), start), 1000);
+  EXPECT_LT(ClockDiff(ClockMs(), start), 30000) << "presenting got stuck";
   context->Close();
   context->GetSize(width, height);
   EXPECT_EQ(width, 0) << "a closed context has no window";
@@ -108,7 +108,7 @@ TEST_F(GLXWindowTest, WindowedCanvasFallsBackToSoftwarePacing) {
   int32_t start = ClockMs();
   OpenCanvas(640, 480, 0, 60);
   EXPECT_TRUE(SoftwarePacing()) << "desktop swaps do not wait for the retrace";
-  EXPECT_LT(ClockDiff(ClockMs(), start), 5000);
+  EXPECT_LT(ClockDiff(ClockMs(), start), 30000) << "the sync probe did not give up";
   int32_t w, h, d, hz;
   CanvasSettings(w, h, d, hz);
   EXPECT_EQ(hz, 60);
@@ -118,7 +118,7 @@ TEST_F(GLXWindowTest, WindowedCanvasFallsBackToSoftwarePacing) {
   for (int i = 0; i < 60; ++i) PresentFrame();
   int32_t took = ClockDiff(ClockMs(), first);
   EXPECT_GE(took, 990);
-  EXPECT_LE(took, 1100);
+  EXPECT_LE(took, 2000) << "frames waited twice their time";
   OpenCanvas(320, 200, 0, 0);
   CanvasSettings(w, h, d, hz);
   EXPECT_EQ(hz, 85);
