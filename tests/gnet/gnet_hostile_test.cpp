@@ -81,6 +81,8 @@ TEST_F(GNetHostile, MalformedDataDropsThePeerLikeALostConnection) {
   ExpectDroppedFor(Packet(2, 7, B({0x00})));                 // tags of kinds 0, 6 and 7
   ExpectDroppedFor(Packet(2, 7, B({0x81, 1, 0xC0, 1})));
   ExpectDroppedFor(Packet(5, hostObject->id, B({0xE5})));
+  // and aimed at the other peer's object, which it must never reach
+  ExpectDroppedFor(Packet(5, FindBySlot0(host, 2002)->id, B({0x61, 0, 9, 'x'})));
   ExpectDroppedFor(B({0, 1, 0x20, 7}));  // length fields below 2
   ExpectDroppedFor(B({0, 0, 0x20, 7, 0x80, 1}));
 }
@@ -222,9 +224,13 @@ TEST_F(GNetHostile, ClosingACopyTheApplicationEnlargedKeepsItsOwner) {
   int fd = Attacker();
   Ref<TGNetObject> mirror = FindBySlot0(host, 77);
   ASSERT_TRUE(mirror);
+  const int32_t freed = mirror->id;
   mirror->SetString(5, String(60000, u'z'));
   SendAll(fd, Packet(3, 7) + Packet(1, 8, B({0x80, 88})));
   EXPECT_TRUE(Pump({host.get(), good.get()}, [&] { return bool(FindBySlot0(good, 88)); }));
+  host->Sync();  // the closed copy leaves the host's list; its id stays with the new object
+  ASSERT_TRUE(host->table[freed]);
+  EXPECT_EQ(host->table[freed]->GetInt(0), 88);
   EXPECT_FALSE(FindBySlot0(good, 77));
   EXPECT_FALSE(PeerClosed(fd));
   EXPECT_EQ(host->peers->Count(), 2);
