@@ -106,11 +106,27 @@ void TGNetHost::Sync() {
   }
   DropFailedPeers();
 
+  for (const auto& peer : Snapshot<TGNetPeer>(peers)) {
+    if (peer->announceNext < GNET_IDS) Announce(peer.get());
+  }
+  DropFailedPeers();
+
   for (const auto& peer : Snapshot<TGNetPeer>(peers)) peer->Flush();
+}
+
+bool TGNetHost::RelayBlocked(const TGNetPeer* source) const {
+  for (TListNode* node = peers->head->succ.get(); !node->IsSentinel(); node = node->succ.get()) {
+    auto* peer = static_cast<TGNetPeer*>(node->value.get());
+    if (peer != source && peer->Congested()) return true;
+  }
+  return false;
 }
 
 void TGNetHost::ReceiveFrom(const Ref<TGNetPeer>& peer) {
   for (int32_t handled = 0; handled < GNET_RECEIVE_PACKETS; ++handled) {
+    // What it sends may be relayed to any other peer: it waits while one of
+    // them has too much in front of it, and TCP slows the sender.
+    if (RelayBlocked(peer.get())) return;
     Ref<TGNetPacket> packet = peer->Receive();
     if (!packet) return;
     Handle(peer, packet);
@@ -207,6 +223,11 @@ void TGNetHost::Broadcast(const Ref<TGNetPacket>& packet, const Ref<TGNetPeer>& 
 }
 
 void TGNetHost::SendTo(TGNetPeer* peer, const Ref<TGNetPacket>& packet) {
+  // A change or close of an object the peer has not been told of yet: its
+  // announcement will carry what it is by then, or it is never made.
+  if ((packet->kind == GNET_MODIFIED || packet->kind == GNET_CLOSING) && packet->id > 0 &&
+      packet->id < GNET_IDS && peer->unannounced[packet->id])
+    return;
   try {
     peer->Send(packet);
   } catch (const TRuntimeError&) {
@@ -240,7 +261,7 @@ void TGNetHost::DropPeer(const Ref<TGNetPeer>& peer) {
 void TGNetHost::FreeId(const Ref<TGNetObject>& object) {
   int32_t id = object->id;
   if (id <= 0 || id >= GNET_IDS || table[id] != object) return;
-  table[id] = nullptr;
+  RemoveFromTable(object);
   if (object->peer) object->peer->UnmapId(id);
 }
 
@@ -275,8 +296,12 @@ void TGNetHost::AddToTable(const Ref<TGNetObject>& object) {
 }
 
 void TGNetHost::RemoveFromTable(const Ref<TGNetObject>& object) {
-  if (object->id > 0 && object->id < GNET_IDS && table[object->id] == object)
-    table[object->id] = nullptr;
+  int32_t id = object->id;
+  if (id <= 0 || id >= GNET_IDS || table[id] != object) return;
+  table[id] = nullptr;
+  // The id may be taken by a new object, which peers hear of by its create.
+  for (TListNode* node = peers->head->succ.get(); !node->IsSentinel(); node = node->succ.get())
+    static_cast<TGNetPeer*>(node->value.get())->unannounced[id] = false;
 }
 
 int32_t TGNetHost::Listen(int32_t port) {
@@ -333,16 +358,40 @@ Ref<TGNetPeer> TGNetHost::FinishHello(Greeting& greeting) {
   greeting.udp->Connect(greeting.tcp->RemoteIp(), port);
   Ref<TGNetPeer> peer = TGNetPeer::Create(greeting.tcp, greeting.udp);
   peers->AddLast(peer);
-  // Remote objects that arrived during the last Sync are announced too: their
-  // creates went out before this peer was there.
-  for (const auto& object : Snapshot<TGNetObject>(objects)) {
-    int32_t state = object->state;
-    if (state == GNET_MODIFIED || state == GNET_SYNCED || (state == GNET_CREATED && object->peer))
-      for (const auto& packet : object->AnnouncePackets()) SendTo(peer.get(), packet);
+  // Every object there is but the local ones not synced yet, whose creates
+  // go to this peer at the next Sync. Remote objects that arrived during the
+  // last Sync are announced too: their creates went out before this peer was
+  // there. Local ones closing are marked so that their close is not sent.
+  for (TListNode* node = objects->head->succ.get(); !node->IsSentinel(); node = node->succ.get()) {
+    auto* object = static_cast<TGNetObject*>(node->value.get());
+    int32_t id = object->id;
+    if (object->state == GNET_GONE || (object->state == GNET_CREATED && !object->peer)) continue;
+    if (id <= 0 || id >= GNET_IDS || table[id].get() != object) continue;
+    peer->unannounced[id] = true;
+    peer->announceNext = std::min(peer->announceNext, id);
   }
-  peer->Flush();
+  Announce(peer.get());
   DropFailedPeers();
   return peer->Down() ? nullptr : peer;
+}
+
+void TGNetHost::Announce(TGNetPeer* peer) {
+  while (peer->announceNext < GNET_IDS && !peer->Down()) {
+    while (peer->announceNext < GNET_IDS && peer->Queued() < GNET_ANNOUNCE_WINDOW) {
+      int32_t id = peer->announceNext++;
+      if (!peer->unannounced[id]) continue;
+      const Ref<TGNetObject>& object = table[id];
+      int32_t state = object ? object->state : GNET_GONE;
+      // One closing keeps its mark, so that its close is not sent either.
+      if (state == GNET_CLOSING) continue;
+      peer->unannounced[id] = false;
+      if (state == GNET_MODIFIED || state == GNET_SYNCED || (state == GNET_CREATED && object->peer))
+        for (const auto& packet : object->AnnouncePackets()) SendTo(peer, packet);
+    }
+    // Only what the connection takes at once: the rest at later Syncs.
+    peer->Flush();
+    if (peer->Queued() > 0) break;
+  }
 }
 
 Ref<TGNetPeer> TGNetHost::AddPeer(const Ref<TSocket>& tcp) {

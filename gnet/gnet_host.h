@@ -27,7 +27,10 @@ enum : int32_t {
 // malformed, who names objects it does not own badly, who cannot keep up
 // with what is sent to it or whose connection goes down is dropped, its
 // objects closed here and on the other peers. A peer may change and close
-// only the objects it created.
+// only the objects it created. A peer that reads steadily is never dropped
+// for what others send: while one is congested, the packets of the others
+// wait in their connections; and a peer that joins is told of the objects
+// already there as fast as it reads.
 class TGNetHost : public TObject {
  public:
   TGNetHost();
@@ -93,6 +96,11 @@ class TGNetHost : public TObject {
   // Sends without letting a peer that cannot keep up raise out of here.
   void SendTo(TGNetPeer* peer, const Ref<TGNetPacket>& packet);
   void ReceiveFrom(const Ref<TGNetPeer>& peer);
+  // True while a peer other than `source` is congested.
+  bool RelayBlocked(const TGNetPeer* source) const;
+  // Queues announcements of the objects the peer has not been told of while
+  // its queue is below GNET_ANNOUNCE_WINDOW and the connection takes them.
+  void Announce(TGNetPeer* peer);
   void Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packet);
   // Closes the peer, its objects here and on the other peers, and releases their ids.
   void DropPeer(const Ref<TGNetPeer>& peer);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -20,6 +21,11 @@ std::atomic<uint64_t> totalSent{0};
 
 // Reads and writes of this size or more go to the socket in one call.
 constexpr size_t CHUNK = 64u << 10;
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 void CheckId(int32_t id) {
   if (id < 0 || id >= GNET_IDS) throw TArrayBoundsError();
@@ -39,6 +45,7 @@ Ref<TGNetPeer> TGNetPeer::Create(const Ref<TSocket>& tcp, const Ref<TSocket>& ud
   peer->socket = tcp;
   peer->connection = tcp;
   peer->datagram = udp;
+  peer->lastTakenMs_ = NowMs();
   return peer;
 }
 
@@ -173,13 +180,20 @@ void TGNetPeer::Send(const Ref<TGNetPacket>& packet) {
   if (Queued() >= CHUNK) Flush();
 }
 
+bool TGNetPeer::Congested() const {
+  return !down_ && Queued() > GNET_RELAY_PAUSE && NowMs() - lastTakenMs_ < GNET_STALL_MS;
+}
+
 void TGNetPeer::Flush() {
+  bool took = Queued() == 0;
   while (Queued() > 0) {
     size_t count = std::min(Queued(), static_cast<size_t>(INT_MAX));
     int32_t sent = SendBytes(out_.data() + outPos_, static_cast<int32_t>(count));
     if (sent <= 0) break;
     outPos_ += static_cast<size_t>(sent);
+    took = true;
   }
+  if (took) lastTakenMs_ = NowMs();
   if (outPos_ == out_.size()) {
     out_.clear();
     outPos_ = 0;

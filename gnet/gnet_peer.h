@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -27,6 +28,16 @@ constexpr int32_t GNET_RECEIVE_PACKETS = 8192;
 // together. A peer may fill all 32 slots of 4095 objects with 64 KB strings,
 // 8 GB once decoded; one that goes past this is dropped instead.
 constexpr uint64_t GNET_PEER_SLOT_BYTES = 64u << 20;
+// A peer with more than this queued holds back the packets of the others
+// (which may be relayed to it) until it has read some: a flood through the
+// host then slows its source instead of filling a slow reader's queue.
+constexpr size_t GNET_RELAY_PAUSE = 1u << 20;
+// A peer that takes nothing for this long holds back nobody: what is relayed
+// to it fills its queue until GNET_SEND_LIMIT drops it.
+constexpr int64_t GNET_STALL_MS = 3000;
+// Objects that were there before a peer joined are announced to it only
+// while less than this is queued for it, so joining never fills its queue.
+constexpr size_t GNET_ANNOUNCE_WINDOW = 256u << 10;
 
 // Nothing here blocks: sends go to a queue that is written as far as the
 // connection takes it, and Receive returns none until a whole packet is in.
@@ -65,6 +76,9 @@ class TGNetPeer : public TObject {
   size_t Queued() const { return out_.size() - outPos_; }
   bool Down() const { return down_; }
   bool Ended() const { return ended_; }
+  // More than GNET_RELAY_PAUSE is queued and the connection took some of it
+  // within GNET_STALL_MS.
+  bool Congested() const;
 
   static Ref<TGNetPeer> Create(const Ref<TSocket>& tcp, const Ref<TSocket>& udp);
 
@@ -80,6 +94,13 @@ class TGNetPeer : public TObject {
   // Wire size of the slots of the open objects that came from this peer.
   uint64_t slotBytesHeld = 0;
   size_t receiveBudget = GNET_RECEIVE_BUDGET;
+  // Ids of the objects that were there when this peer joined and that it
+  // has not been told of yet; they are announced from `announceNext` on
+  // (GNET_IDS once all were). Their changes and closes are not sent to it:
+  // the announcement carries what they are by then, and one closed before
+  // it is never announced.
+  std::bitset<GNET_IDS> unannounced;
+  int32_t announceNext = GNET_IDS;
 
  private:
   // Reads what is waiting (within the budget) until `want` bytes are buffered.
@@ -93,8 +114,9 @@ class TGNetPeer : public TObject {
   size_t inEnd_ = 0;
   std::vector<uint8_t> out_;
   size_t outPos_ = 0;
-  bool down_ = false;   // closed, or failed to send
-  bool ended_ = false;  // the other side ended the connection
+  int64_t lastTakenMs_ = 0;  // when the connection last took bytes or had none to take
+  bool down_ = false;        // closed, or failed to send
+  bool ended_ = false;       // the other side ended the connection
 };
 
 // Totals of every peer of the process.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <type_traits>
 
 #include "gnet_test_support.h"
@@ -110,6 +111,59 @@ TEST(GNetHost, TheIdsRunOutAtThe4096thLocalObject) {
   RefCast<TGNetObject>(host->objects->ValueAtIndex(99))->Close();
   host->Sync();
   EXPECT_EQ(host->CreateObject()->id, 100);
+}
+
+// A peer that joins where the objects hold more than its send queue may is
+// told of them as fast as it reads (it was once told of all at once, and
+// dropped), and never hears of a change or close of one before the object.
+TEST(GNetHost, ALateJoinerIsToldOfEveryObjectAsFastAsItReads) {
+  auto host = ListeningHost();
+  constexpr int COUNT = 300;  // 18 MB
+  std::vector<Ref<TGNetObject>> made;
+  for (int i = 0; i < COUNT; ++i) {
+    made.push_back(host->CreateObject());
+    made.back()->SetInt(0, 100000 + i);
+    made.back()->SetString(1, String(60000, u'o'));
+  }
+  host->Sync();
+  SlowReader joiner(host);
+
+  std::map<int, int64_t> seen, there;  // id: slot 0, at the joiner and here
+  bool inOrder = true, up = true;
+  auto take = [&](int kind, int id, const Bytes& payload) {
+    if (kind == GNET_CREATED) inOrder &= seen.emplace(id, Slot0Int(payload)).second;
+    if (kind == GNET_MODIFIED) inOrder &= seen.count(id) && (seen[id] = Slot0Int(payload)) >= 0;
+    if (kind == GNET_CLOSING) inOrder &= seen.erase(id) == 1;
+  };
+  // Once the first objects are in, the last changes, the one before it
+  // closes, and then its id goes to a new object.
+  Ref<TGNetObject> last = made[COUNT - 1], closing = made[COUNT - 2];
+  int step = 0;
+  for (auto end = Clock::now() + std::chrono::seconds(60); up && Clock::now() < end;) {
+    host->Sync();
+    up = joiner.Step(take);
+    if (step == 0 && !seen.empty()) {
+      ASSERT_FALSE(seen.count(last->id) || seen.count(closing->id)) << "announced too soon";
+      last->SetInt(0, 200000);
+      closing->Close();
+      ++step;
+    } else if (step == 1) {
+      Ref<TGNetObject> taker = host->CreateObject();
+      EXPECT_EQ(taker->id, closing->id);
+      taker->SetInt(0, 300000);
+      ++step;
+    }
+    there.clear();
+    for (auto& o : host->table) {
+      if (o) there[o->id] = o->GetInt(0);
+    }
+    if (step == 2 && seen == there) break;
+    usleep(10000);  // 128 KB per 10 ms at most
+  }
+  EXPECT_TRUE(up) << "the joiner was dropped after " << seen.size() << " objects";
+  EXPECT_TRUE(inOrder) << "a change, close or second create of an object it was not told of";
+  EXPECT_EQ(seen, there);
+  EXPECT_EQ(host->peers->Count(), 1);
 }
 
 TEST(GNetHost, HelloIsGatheredWithoutBlockingAndWrongOrLateOnesAreRefused) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -268,6 +269,88 @@ TEST_F(GNetHostile, ObjectsLargerThanOnePacketReachPeersThatJoinLate) {
   EXPECT_EQ(FindBySlot0(late, 77)->GetString(1).size(), 65530u);
   EXPECT_EQ(host->peers->Count(), 3);
   close(fd);
+}
+
+// `count` packets of 60 KB, numbered in slot 0 from FIRST, from the
+// raw peer `attacker` (with its object 7) to `host`, which relays each to
+// `reader`: as messages to the reader's object 9, or as changes of object 7.
+struct Flood {
+  Flood(const Ref<TGNetHost>& host, SlowReader& reader, int attacker, bool messages, int count)
+      : kind(messages ? GNET_MESSAGE : GNET_MODIFIED), fd(attacker), last(FIRST + count) {
+    SendAll(reader.fd, Packet(1, 9, B({0x80, 99})));
+    Ref<TGNetObject> target;
+    EXPECT_TRUE(Pump({host.get()}, [&] { return bool(target = FindBySlot0(host, 99)); }));
+    for (uint32_t i = FIRST; i < last; ++i)
+      bytes += Packet(kind, messages ? target->id : 7, IntField(0, i) + FILL);
+    sender = std::thread([this] {
+      SendAll(fd, bytes);
+      sent = true;
+    });
+  }
+  ~Flood() {
+    shutdown(fd, SHUT_RDWR);  // frees the sender should the host have stopped reading it
+    sender.join();
+    close(fd);
+  }
+  bool Relayed(int packetKind, const Bytes& payload) const {
+    return packetKind == kind && payload.size() > FILL.size();
+  }
+
+  static constexpr uint32_t FIRST = 100000;
+  inline static const Bytes FILL = B({0x61, 0xEA, 0x60}) + Bytes(60000, 'f');
+  int kind, fd;
+  uint32_t last;
+  Bytes bytes;
+  std::atomic<bool> sent{false};
+  std::thread sender;
+};
+
+// The host takes a flooding peer's packets only as fast as the slow reader
+// they are relayed to reads them: the reader gets every one, in order, and
+// is never dropped (it once was, as soon as 8 MB were queued for it).
+TEST_F(GNetHostile, AFloodRelayedToASlowReaderWaitsForIt) {
+  for (bool messages : {true, false}) {
+    SCOPED_TRACE(messages ? "messages to the reader's object" : "changes of the flooder's object");
+    {
+      SlowReader reader(host);
+      // 18 MB: more than the queue and the kernel's buffers hold
+      Flood flood(host, reader, Attacker(), messages, 300);
+      uint32_t next = Flood::FIRST;
+      bool up = true;
+      for (auto end = Clock::now() + std::chrono::seconds(60); up && next < flood.last;) {
+        host->Sync();
+        good->Sync();
+        up = reader.Step([&](int kind, int, const Bytes& payload) {
+          if (!flood.Relayed(kind, payload)) return;
+          EXPECT_EQ(Slot0Int(payload), next++);
+        });
+        if (Clock::now() > end) break;
+        usleep(10000);  // 128 KB per 10 ms at most
+      }
+      EXPECT_TRUE(up) << "the reader was dropped after " << next - Flood::FIRST;
+      EXPECT_EQ(next, flood.last);
+      EXPECT_EQ(host->peers->Count(), 3) << "the flooder was slowed down, not dropped";
+    }
+    ASSERT_TRUE(Pump({host.get(), good.get()},
+                     [&] { return host->peers->Count() == 1 && TableCount(good) == 2; }));
+  }
+  ExpectIntact();
+}
+
+// A reader that stops reading holds a flood back only for a while: then it
+// is dropped as its queue fills, and the flood goes on to the others.
+TEST_F(GNetHostile, AReaderThatStopsIsDroppedAndTheFloodGoesOn) {
+  SlowReader reader(host);
+  Flood flood(host, reader, Attacker(), false, 400);
+  auto start = Clock::now();
+  ASSERT_TRUE(Pump(
+      {host.get(), good.get()}, [&] { return host->peers->Count() == 2; }, 30000));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(GNET_STALL_MS - 100))
+      << "dropped before it was seen to have stopped";
+  EXPECT_TRUE(Pump(
+      {host.get(), good.get()}, [&] { return flood.sent && FindBySlot0(good, flood.last - 1); },
+      30000));
+  EXPECT_EQ(host->peers->Count(), 2);
 }
 
 TEST_F(GNetHostile, RandomBytesAfterACorrectHello) {

@@ -102,14 +102,63 @@ inline Ref<TGNetHost> ListeningHost() {
 
 inline int PortOf(const Ref<TGNetHost>& host) { return host->server->LocalPort(); }
 
-// A raw connection that has said hello to `host` and read its hello.
-inline int RawPeerOf(const Ref<TGNetHost>& host) {
-  int fd = RawConnect(PortOf(host));
+// A raw connection that has said hello to `host` and read its hello; with a
+// `receiveBuffer`, the connection's receive buffer is that small.
+inline int RawPeerOf(const Ref<TGNetHost>& host, int receiveBuffer = 0) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (receiveBuffer) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  sockaddr_in address = Loopback(PortOf(host));
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   SendAll(fd, Hello());
   usleep(2000);
-  EXPECT_TRUE(host->Accept());
+  int before = host->peers->Count();
+  if (!host->Accept()) {  // the hello was late: a Sync takes it
+    EXPECT_TRUE(Pump({host.get()}, [&] { return host->peers->Count() == before + 1; }));
+  }
   EXPECT_EQ(ReadFor(fd, 2000, 6).substr(0, 4), Hello().substr(0, 4));
   return fd;
+}
+
+// The packets a raw peer reads, at most 128 KB per Step, as a slow but
+// steady reader would; `fd` has a small receive buffer so that what it has
+// not read waits in the host.
+struct SlowReader {
+  explicit SlowReader(const Ref<TGNetHost>& host) : fd(RawPeerOf(host, 64 << 10)) {}
+  ~SlowReader() { close(fd); }
+  // Reads once and hands each whole packet to `packet(kind, id, payload)`;
+  // false once the host has closed the connection.
+  bool Step(const std::function<void(int, int, const Bytes&)>& packet) {
+    static char chunk[128 << 10];
+    ssize_t n = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    if (n > 0) taken.append(chunk, static_cast<size_t>(n));
+    size_t at = 0;
+    while (taken.size() - at >= 4) {
+      size_t length =
+          (static_cast<uint8_t>(taken[at]) << 8 | static_cast<uint8_t>(taken[at + 1])) - 2;
+      if (taken.size() - at - 4 < length) break;
+      int kind = static_cast<uint8_t>(taken[at + 2]) >> 4;
+      int id = (taken[at + 2] & 15) << 8 | static_cast<uint8_t>(taken[at + 3]);
+      packet(kind, id, taken.substr(at + 4, length));
+      at += 4 + length;
+    }
+    taken.erase(0, at);
+    return true;
+  }
+  int fd;
+  Bytes taken;
+};
+
+// The int in slot 0 when a payload starts with it (as the tests write them), else -1.
+inline int64_t Slot0Int(const Bytes& payload) {
+  if (payload.size() < 5 || payload[0] != 0x20) return -1;
+  uint32_t v = 0;
+  for (int i = 1; i <= 4; ++i) v = v << 8 | static_cast<uint8_t>(payload[i]);
+  return v;
+}
+
+inline Bytes IntField(int slot, uint32_t v) {
+  return B({0x20 | slot, int(v >> 24 & 255), int(v >> 16 & 255), int(v >> 8 & 255), int(v & 255)});
 }
 
 // Connects `client` to `server` without either waiting for the other.
