@@ -121,13 +121,31 @@ class THttpStream : public TSocketStream {
  public:
   int Size() override { return declared; }
 
-  int Read(void* buf, int count) override {
-    if (!socket || count <= 0) return 0;
-    if (!WaitFor(socket->handle, POLLIN, StepWait(limitMs, deadline))) {
-      stalled = true;
+  // As for any socket stream, with one look at the socket instead of two.
+  int Eof() override {
+    if (!socket) return 1;
+    char next;
+    ssize_t got = ::recv(socket->handle, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) {
       return 0;
     }
-    return socket->Recv(buf, count, 0);
+    Close();
+    return 1;
+  }
+
+  int Read(void* buf, int count) override {
+    if (!socket || count <= 0) return 0;
+    // Bytes already there are taken at once; only an empty socket waits.
+    for (;;) {
+      ssize_t got = ::recv(socket->handle, buf, static_cast<size_t>(count), MSG_DONTWAIT);
+      if (got >= 0) return static_cast<int>(got);
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return 0;
+      if (!WaitFor(socket->handle, POLLIN, StepWait(limitMs, deadline))) {
+        stalled = true;
+        return 0;
+      }
+    }
   }
 
   int Write(const void* buf, int count) override {
