@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <typeinfo>
 
 #include "runtime/system_driver.h"
 #include "runtime/termination.h"
@@ -16,6 +17,12 @@ std::atomic<ClockSource> installedSource{nullptr};
 }  // namespace
 
 ClockSource SetClockSource(ClockSource source) noexcept { return installedSource.exchange(source); }
+
+bool WallClockInUse() noexcept {
+  if (installedSource.load(std::memory_order_relaxed)) return false;
+  const Ref<TSystemDriver>& driver = SystemDriver();
+  return driver && typeid(*driver.get()) == typeid(TLinuxSystemDriver);
+}
 
 int32_t ReadWallClockMs() noexcept {
   if (ClockSource source = installedSource.load(std::memory_order_relaxed)) return source();

@@ -32,6 +32,9 @@ int32_t ReadWallClockMs() noexcept;
 // brings the wall clock back. Returns the source installed before.
 using ClockSource = int32_t (*)();
 ClockSource SetClockSource(ClockSource source) noexcept;
+// True while ClockMs reads the wall clock (the Linux system driver, no source
+// installed), so that a wait may sleep on that clock directly.
+bool WallClockInUse() noexcept;
 
 // The front functions go through the system driver (runtime/system_driver.h).
 int32_t ClockMs();

@@ -1,7 +1,9 @@
 #include "vex2d/graphics_mode.h"
 
+#include <sys/prctl.h>
 #include <time.h>
 
+#include <cerrno>
 #include <chrono>
 
 #include "runtime/clock.h"
@@ -62,11 +64,45 @@ void WaitUntil(int32_t due, int32_t wait) {
 // tick the wait ended on (1000 / 60 is not whole); spinning that fraction out
 // keeps every interval near 1000 / hertz instead of alternating whole
 // milliseconds around it.
-void SpinFraction(int64_t accum, int32_t hertz) {
-  int64_t fractionUs = accum % hertz * 1000 / hertz;
+int64_t FractionUs(int64_t accum, int32_t hertz) { return accum % hertz * 1000 / hertz; }
+
+void SpinFraction(int64_t fractionUs) {
   if (fractionUs <= 0) return;
   auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(fractionUs);
   while (std::chrono::steady_clock::now() < end) {
+  }
+}
+
+int64_t WallNs() {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+// On the wall clock itself (the one ClockMs reads in whole milliseconds):
+// sleep to a quarter of a millisecond before the frame is due, with a small
+// timer slack, and spin only that last stretch. Whole-millisecond spinning
+// would cost a tenth of a core; sleeping to the due time alone would wake
+// late by the timer slack and the scheduler.
+constexpr int64_t kSpinNs = 250000;
+constexpr unsigned long kTimerSlackNs = 20000;
+
+void SleepUntilDue(int32_t due, int64_t fractionUs) {
+  static thread_local bool slackSet = prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0) == 0;
+  (void)slackSet;
+  const int64_t nowNs = WallNs();
+  const int64_t nowMs = nowNs / 1000000;
+  const int32_t reading = static_cast<int32_t>(static_cast<uint32_t>(nowMs));
+  const int64_t deadline =
+      (nowMs + ClockDiff(due, reading)) * 1000000 + fractionUs * 1000;
+  const int64_t wake = deadline - kSpinNs;
+  if (wake > nowNs) {
+    timespec at{static_cast<time_t>(wake / 1000000000), static_cast<long>(wake % 1000000000)};
+    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr) == EINTR &&
+           !TerminationRequested()) {
+    }
+  }
+  while (WallNs() < deadline && !TerminationRequested()) {
   }
 }
 
@@ -285,9 +321,11 @@ void PresentFrame() {
   if (m.softSync && graphicsHertz > 0) {
     int32_t now = ClockMs();
     int32_t wait = AdvancePacing(m.schedule, now, graphicsHertz);
-    if (wait > 0) {
+    if (wait > 0 && WallClockInUse()) {
+      SleepUntilDue(ClockAdd(now, wait), FractionUs(m.schedule.accum, graphicsHertz));
+    } else if (wait > 0) {
       WaitUntil(ClockAdd(now, wait), wait);
-      SpinFraction(m.schedule.accum, graphicsHertz);
+      SpinFraction(FractionUs(m.schedule.accum, graphicsHertz));
     }
   }
   Ref<TVex2DGraphics> canvas = m.canvas;

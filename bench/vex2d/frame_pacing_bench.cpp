@@ -4,7 +4,8 @@
 // deviations of the frame intervals from 1000/60 ms, in ms: "swap_" ones
 // stamped when the buffer swap is called (this program wraps
 // glXSwapBuffers), the others after the loop's own step returns, which also
-// counts the server's copy of the frame.
+// counts the server's copy of the frame; core_pct is the loop thread's
+// processor time as a share of one core.
 #include <GL/glx.h>
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
@@ -73,8 +74,16 @@ void Measure(benchmark::State& state, Loop loop) {
   times.reserve(kFrames + 1);
   swaps.reserve(kFrames + 1);
   swapTimes = &swaps;
+  timespec cpu0, cpu1;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+  const auto wall0 = Clock::now();
   loop(times);
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+  const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - wall0).count();
   swapTimes = nullptr;
+  // The loop thread's processor time, waiting and drawing, as a share of one core.
+  const double cpuMs = (cpu1.tv_sec - cpu0.tv_sec) * 1e3 + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e6;
+  state.counters["core_pct"] = 100.0 * cpuMs / wallMs;
   if (swaps.size() != times.size()) {
     state.SkipWithError("the swap wrapper did not see every frame");
     return;
