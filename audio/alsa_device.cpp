@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <chrono>
@@ -112,6 +113,37 @@ void* alsaaudio::run(void* self) {
   return nullptr;
 }
 
+// The PCM's failure `err`: underruns, suspends and interruptions are recovered
+// (and the first two counted); false, with error_ set, when it failed for good
+// or fails again and again without progress.
+bool alsaaudio::recover(int err, int& failed) {
+  if (err == -EPIPE || err == -ESTRPIPE) recoveries_.fetch_add(1, std::memory_order_relaxed);
+  const int r = snd_pcm_recover(pcm_, err, 1);
+  if (r < 0 || ++failed > MAX_FAILED_RECOVERIES) {
+    error_ = Describe(("alsa \"" + pcmname + "\" stopped").c_str(), r < 0 ? r : err);
+    return false;
+  }
+  return true;
+}
+
+// Waits until a period is free before the next block is mixed, rather than
+// mixing first and then waiting in the write: a voice started now is heard
+// after about two periods, not after a full buffer. Waking at one and a half
+// periods queued halved that again but underran through the sound server on a
+// busy machine.
+bool alsaaudio::waitforroom() {
+  int failed = 0;
+  while (running_) {
+    const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+    int err = static_cast<int>(avail);
+    if (avail >= std::min<long>(period_, BLOCK_FRAMES)) return true;
+    // 0 on a timeout (the running flag is read again), 1 when there is room.
+    if (avail >= 0 && (err = snd_pcm_wait(pcm_, 1000)) >= 0) continue;
+    if (!recover(err, failed)) return false;
+  }
+  return true;
+}
+
 // Writes the block, resuming after short writes and recovering underruns and
 // suspends. False when the PCM failed for good (error_ says how) or when told
 // to stop partway.
@@ -127,14 +159,7 @@ bool alsaaudio::writeblock() {
       failed = 0;
       continue;
     }
-    const int err = static_cast<int>(n);
-    if (err == -EPIPE || err == -ESTRPIPE) recoveries_.fetch_add(1, std::memory_order_relaxed);
-    // Recovers underruns, suspends and interruptions; anything else comes back.
-    const int r = snd_pcm_recover(pcm_, err, 1);
-    if (r < 0 || ++failed > MAX_FAILED_RECOVERIES) {
-      error_ = Describe(("alsa \"" + pcmname + "\" stopped").c_str(), r < 0 ? r : err);
-      return false;
-    }
+    if (!recover(static_cast<int>(n), failed)) return false;
   }
   return left == 0;
 }
@@ -154,6 +179,12 @@ void alsaaudio::output() {
   }
 
   while (running_) {
+    if (!waitforroom()) {
+      std::printf("linuxaudio failed: %s\n", error_.c_str());
+      std::fflush(stdout);
+      break;
+    }
+    if (!running_) break;
     engine->mix(block_.data(), engine->count);
     if constexpr (std::endian::native == std::endian::big) {
       for (int16_t& s : block_)

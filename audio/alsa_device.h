@@ -54,6 +54,8 @@ class alsaaudio : public audiodevice {
   ~alsaaudio() override;  // through dispose
   static void* run(void* self);
   void output();
+  bool recover(int err, int& failed);
+  bool waitforroom();
   bool writeblock();
   void letgo();
 
