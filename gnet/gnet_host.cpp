@@ -67,11 +67,55 @@ TGNetHost::~TGNetHost() {
 
 Ref<TGNetHost> TGNetHost::Create() { return MakeRef<TGNetHost>(); }
 
+void TGNetHost::ListRefill::Start(const Ref<TObjectList>& list) {
+  list_ = list;
+  next_ = list->head->succ.get();
+}
+
+void TGNetHost::ListRefill::Add(const Ref<TObjectList>& list, const Ref<TObject>& value) {
+  if (!next_ || list != list_) {
+    list->AddLast(value);
+    return;
+  }
+  // A node in the list is held by its two neighbours' links; one held from
+  // elsewhere too (an enumeration standing on it) is removed, as Clear would.
+  while (!next_->IsSentinel() && next_->RefCount() != 2) {
+    Ref<TListNode> node(next_);
+    next_ = node->succ.get();
+    node->Remove();
+  }
+  if (next_->IsSentinel()) {
+    list_->AddLast(value);
+  } else {
+    next_->value = value;
+    next_ = next_->succ.get();
+  }
+}
+
+void TGNetHost::ListRefill::Finish() {
+  while (next_ && !next_->IsSentinel()) {
+    Ref<TListNode> node(next_);
+    next_ = node->succ.get();
+    node->Remove();
+  }
+  next_ = nullptr;
+  list_ = nullptr;
+}
+
 void TGNetHost::Sync() {
-  created->Clear();
-  modified->Clear();
-  closed->Clear();
-  messages->Clear();
+  // The lists hold what this Sync changed, however it ends.
+  struct Lists {
+    TGNetHost& host;
+    ~Lists() {
+      for (ListRefill* fill :
+           {&host.createdFill_, &host.modifiedFill_, &host.closedFill_, &host.messagesFill_})
+        fill->Finish();
+    }
+  } lists{*this};
+  createdFill_.Start(created);
+  modifiedFill_.Start(modified);
+  closedFill_.Start(closed);
+  messagesFill_.Start(messages);
 
   // Nothing below changes the list but the removal of the node in hand, so a
   // walk without holds on the nodes is safe (and spares 4000 count changes).
@@ -150,7 +194,7 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
       if (!target->peer) {
         Ref<TGNetObject> message = TGNetObject::Create(wireId, GNET_MESSAGE, link, nullptr);
         message->Apply(packet);
-        messages->AddLast(message);
+        messagesFill_.Add(messages, message);
       } else if (target->peer->localToRemote[wireId] != 0) {
         SendTo(target->peer.get(), packet);
       }
@@ -167,7 +211,7 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
       peer->MapIds(object->id, wireId);
       packet->id = object->id;
       objects->AddLast(object);
-      created->AddLast(object);
+      createdFill_.Add(created, object);
       Broadcast(packet, peer);
       object->Apply(packet);
       return;
@@ -185,7 +229,10 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
                            : -static_cast<int64_t>(object->SlotBytes());
       if (!Hold(peer, change)) return;
       packet->id = local;
-      (packet->kind == GNET_MODIFIED ? modified : closed)->AddLast(object);
+      if (packet->kind == GNET_MODIFIED)
+        modifiedFill_.Add(modified, object);
+      else
+        closedFill_.Add(closed, object);
       Broadcast(packet, peer);
       object->Apply(packet);
       if (packet->kind == GNET_CLOSING) FreeId(object);
@@ -252,7 +299,7 @@ void TGNetHost::DropPeer(const Ref<TGNetPeer>& peer) {
     int32_t state = object->state;
     if (state != GNET_CREATED && state != GNET_MODIFIED && state != GNET_SYNCED) continue;
     Broadcast(object->ClosePacket(), peer);
-    closed->AddLast(object);
+    closedFill_.Add(closed, object);
     object->Close();
     FreeId(object);
   }

@@ -110,8 +110,24 @@ class TGNetHost : public TObject {
   void DropFailedPeers();
   void FreeId(const Ref<TGNetObject>& object);
 
+  // Fills one of the lists of what a Sync changed: the nodes of the last
+  // Sync that nobody else holds take the new values, so that a steady
+  // stream of changes allocates no list nodes. Outside a Sync it appends.
+  class ListRefill {
+   public:
+    void Start(const Ref<TObjectList>& list);
+    void Add(const Ref<TObjectList>& list, const Ref<TObject>& value);
+    // Removes the nodes this Sync did not refill.
+    void Finish();
+
+   private:
+    Ref<TObjectList> list_;
+    TListNode* next_ = nullptr;  // the next node to refill
+  };
+
   std::vector<std::unique_ptr<Greeting>> greetings_;
   std::vector<Ref<TGNetPeer>> failed_;
+  ListRefill createdFill_, modifiedFill_, closedFill_, messagesFill_;
 };
 
 Ref<TGNetHost> CreateGNetHost();

@@ -141,19 +141,32 @@ Ref<TGNetPacket> TGNetPeer::Receive() {
     int32_t length = header[0] << 8 | header[1];
     if (length < 2) RaiseError(u"Corrupt GNet message");
     pendingSize = length - 2;
-    pending = MakeRef<TGNetPacket>((header[2] & 0x0F) << 8 | header[3], header[2] >> 4);
+    pending = SparePacket();
+    pending->id = (header[2] & 0x0F) << 8 | header[3];
+    pending->kind = header[2] >> 4;
     inPos_ += GNET_HEADER_SIZE;
   }
   if (!Fill(static_cast<size_t>(pendingSize))) return nullptr;
   Ref<TGNetPacket> packet = std::move(pending);
+  Ref<TGNetBytes> payload = std::move(packet->payload);  // a spare one's last payload
   if (pendingSize > 0) {
-    packet->payload = MakeArray<uint8_t>(static_cast<size_t>(pendingSize));
-    std::memcpy(packet->payload->Data(), in_.get() + inPos_, static_cast<size_t>(pendingSize));
-    inPos_ += static_cast<size_t>(pendingSize);
+    size_t size = static_cast<size_t>(pendingSize);
+    if (!payload || payload->RefCount() != 1 || payload->Length() != size)
+      payload = MakeArray<uint8_t>(size);
+    std::memcpy(payload->Data(), in_.get() + inPos_, size);
+    packet->payload = std::move(payload);
+    inPos_ += size;
   }
   pendingSize = 0;
   if (inPos_ == inEnd_) inPos_ = inEnd_ = 0;
   return packet;
+}
+
+Ref<TGNetPacket> TGNetPeer::SparePacket() {
+  // Whoever took the last packet has let go of it unless it still holds it:
+  // then it keeps it, and this one is new.
+  if (!spare_ || spare_->RefCount() != 1) spare_ = MakeRef<TGNetPacket>(0, 0);
+  return spare_;
 }
 
 void TGNetPeer::Send(const Ref<TGNetPacket>& packet) {

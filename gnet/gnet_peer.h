@@ -105,6 +105,10 @@ class TGNetPeer : public TObject {
  private:
   // Reads what is waiting (within the budget) until `want` bytes are buffered.
   bool Fill(size_t want);
+  // The packet Receive returned last, once nobody else holds it (with its
+  // payload, reused when the next one has the same size), or a new one: a
+  // steady stream of changes allocates nothing per packet.
+  Ref<TGNetPacket> SparePacket();
 
   // Bytes inPos_ to inEnd_ of in_ are received and not yet taken; the rest
   // of its inSize_ bytes is room, never read before it is written.
@@ -112,6 +116,7 @@ class TGNetPeer : public TObject {
   size_t inSize_ = 0;
   size_t inPos_ = 0;
   size_t inEnd_ = 0;
+  Ref<TGNetPacket> spare_;
   std::vector<uint8_t> out_;
   size_t outPos_ = 0;
   int64_t lastTakenMs_ = 0;  // when the connection last took bytes or had none to take

@@ -91,6 +91,14 @@ TEST(GNetHost, RemoteObjectsAndMessagesArriveInTheirLists) {
   EXPECT_EQ(message->GetFloat(3), 1.0f);
   EXPECT_EQ(GNetMessageObject(message), mine);
 
+  // The lists' nodes are refilled at the next Sync, but not one the
+  // application stands on: that one is let go of, as when they were emptied.
+  Ref<TListEnumerator> walk = host->modified->Enumerate();
+  SendAll(fd, Packet(2, 0x123, B({0x80, 5})));
+  ASSERT_TRUE(Pump({host.get()}, [&] { return host->modified->Count() == 1; }));
+  EXPECT_FALSE(walk->NextObject());
+  EXPECT_EQ(host->modified->First(), remote);
+
   SendAll(fd, Packet(3, 0x123));
   ASSERT_TRUE(Pump({host.get()}, [&] { return host->closed->Count() == 1; }));
   EXPECT_EQ(GNetObjects(host, GNET_CLOSED_LIST)->First(), remote);
