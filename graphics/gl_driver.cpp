@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 #include "graphics/glx_window.h"
 #include "runtime/errors.h"
@@ -34,6 +35,25 @@ TDriverState& S() {
   return *state;
 }
 
+constexpr size_t kBatchCorners = 4 * 4096;
+
+// Textured quads wait here while nothing else changes what GL draws, then go
+// in one glDrawArrays: a call per corner costs more than drawing a small
+// sprite. Anything that draws otherwise, changes state that the quads depend
+// on, reads pixels, swaps or switches contexts flushes first.
+struct TQuadBatch {
+  TQuadBatch() { corners.reserve(kBatchCorners * 4 + 16); }
+  std::vector<float> corners;  // x, y, s, t for each corner
+  GLuint texture = 0;
+};
+
+TQuadBatch& Batch() {
+  static auto* batch = new TQuadBatch();
+  return *batch;
+}
+
+void FlushQuads();
+
 void TexturingOn(GLuint texture) {
   TDriverState& s = S();
   if (texture != s.boundTexture) {
@@ -49,11 +69,27 @@ void TexturingOn(GLuint texture) {
 }
 
 void TexturingOff() {
+  FlushQuads();
   TDriverState& s = S();
   if (s.texturing) {
     glDisable(GL_TEXTURE_2D);
     s.texturing = false;
   }
+}
+
+void FlushQuads() {
+  TQuadBatch& b = Batch();
+  if (b.corners.empty()) return;
+  TexturingOn(b.texture);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), b.corners.data());
+  glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), b.corners.data() + 2);
+  glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(b.corners.size() / 4));
+  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  b.corners.clear();
+  ++glDriverStats.batches;
 }
 
 // A transformed local point.
@@ -135,6 +171,7 @@ int32_t TexturePowerOfTwo(int32_t size) {
 }
 
 TGLImageFrame::~TGLImageFrame() {
+  if (Batch().texture == texture) FlushQuads();
   if (!texture || !GLMakeTextureContextCurrent(sharedContext)) return;
   glDeleteTextures(1, &texture);
   // GL hands the name out again; the cache must not take it for bound then.
@@ -142,17 +179,25 @@ TGLImageFrame::~TGLImageFrame() {
 }
 
 void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty) {
-  TexturingOn(texture);
-  glBegin(GL_QUADS);
-  glTexCoord2f(sMin, tMin);
-  Vertex(x0, y0, tx, ty);
-  glTexCoord2f(sMax, tMin);
-  Vertex(x1, y0, tx, ty);
-  glTexCoord2f(sMax, tMax);
-  Vertex(x1, y1, tx, ty);
-  glTexCoord2f(sMin, tMax);
-  Vertex(x0, y1, tx, ty);
-  glEnd();
+  TQuadBatch& b = Batch();
+  if (b.texture != texture || b.corners.size() >= 4 * kBatchCorners) {
+    FlushQuads();
+    b.texture = texture;
+  }
+  const TDriverState& s = S();
+  const size_t at = b.corners.size();
+  b.corners.resize(at + 16);
+  float* c = b.corners.data() + at;
+  auto corner = [&](float* out, float x, float y, float u, float v) {
+    out[0] = x * s.ix + y * s.iy + tx;
+    out[1] = x * s.jx + y * s.jy + ty;
+    out[2] = u;
+    out[3] = v;
+  };
+  corner(c, x0, y0, sMin, tMin);
+  corner(c + 4, x1, y0, sMax, tMin);
+  corner(c + 8, x1, y1, sMax, tMax);
+  corner(c + 12, x0, y1, sMin, tMax);
 }
 
 Ref<TGLImageFrame> TGLImageFrame::FromPixmap(const Ref<TPixmap>& source, int32_t flags) {
@@ -220,6 +265,7 @@ Ref<TDisplayModeArray> TGLVex2DDriver::ListDisplayModes() {
 
 void TGLVex2DDriver::BindContext(const Ref<TGraphicsContext>& context, int32_t width,
                                  int32_t height) {
+  FlushQuads();
   TDriverState& s = S();
   s.boundContext = RefCast<TGLGraphicsContext>(context);
   s.blendMode = 0;
@@ -238,9 +284,13 @@ void TGLVex2DDriver::BindContext(const Ref<TGraphicsContext>& context, int32_t w
   glBindTexture(GL_TEXTURE_2D, 0);
 }
 
-void TGLVex2DDriver::UnbindContext() { S().boundContext = nullptr; }
+void TGLVex2DDriver::UnbindContext() {
+  FlushQuads();
+  S().boundContext = nullptr;
+}
 
 Ref<TImageFrame> TGLVex2DDriver::MakeFrame(const Ref<TPixmap>& pixmap, int32_t flags) {
+  FlushQuads();
   Ref<TGLGraphicsDriver> platform = GLGraphicsDriver();
   platform->SwitchContext();
   Ref<TGLImageFrame> frame;
@@ -257,6 +307,7 @@ Ref<TImageFrame> TGLVex2DDriver::MakeFrame(const Ref<TPixmap>& pixmap, int32_t f
 void TGLVex2DDriver::ApplyBlend(int32_t mode) {
   TDriverState& s = S();
   if (s.blendKnown && mode == s.blendMode) return;
+  FlushQuads();
   s.blendMode = mode;
   s.blendKnown = true;
   ++glDriverStats.blendChanges;
@@ -289,12 +340,14 @@ void TGLVex2DDriver::ApplyBlend(int32_t mode) {
 }
 
 void TGLVex2DDriver::ApplyAlpha(float alpha) {
+  FlushQuads();
   TDriverState& s = S();
   s.colour[3] = AlphaByte(alpha);
   glColor4ubv(s.colour);
 }
 
 void TGLVex2DDriver::ApplyColor(int32_t red, int32_t green, int32_t blue) {
+  FlushQuads();
   TDriverState& s = S();
   s.colour[0] = static_cast<GLubyte>(red);
   s.colour[1] = static_cast<GLubyte>(green);
@@ -308,6 +361,7 @@ void TGLVex2DDriver::ApplyClearColor(int32_t red, int32_t green, int32_t blue) {
 }
 
 void TGLVex2DDriver::ApplyClip(int32_t x, int32_t y, int32_t width, int32_t height) {
+  FlushQuads();
   const TDriverState& s = S();
   if (x == 0 && y == 0 && width == s.targetWidth && height == s.targetHeight) {
     glDisable(GL_SCISSOR_TEST);
@@ -327,7 +381,10 @@ void TGLVex2DDriver::ApplyTransform(float ix, float iy, float jx, float jy) {
 
 void TGLVex2DDriver::ApplyLineWidth(float width) { glLineWidth(width); }
 
-void TGLVex2DDriver::ClearTarget() { glClear(GL_COLOR_BUFFER_BIT); }
+void TGLVex2DDriver::ClearTarget() {
+  FlushQuads();
+  glClear(GL_COLOR_BUFFER_BIT);
+}
 
 void TGLVex2DDriver::DrawPoint(float x, float y) {
   TexturingOff();
@@ -400,6 +457,7 @@ void TGLVex2DDriver::BlitPixmap(const Ref<TPixmap>& pixmap, int32_t x, int32_t y
 }
 
 Ref<TPixmap> TGLVex2DDriver::ReadPixels(int32_t x, int32_t y, int32_t width, int32_t height) {
+  FlushQuads();
   TDriverState& s = S();
   int32_t savedBlend = s.blendMode;
   bool savedKnown = s.blendKnown;
@@ -427,6 +485,7 @@ void InitGLDriverModule() {
   InitGLGraphicsModule();
   InitPixmapModule();
   InstallGraphicsDriver(GLVex2DDriver(), 2);
+  SetGLFlushHook(FlushQuads);
 }
 
 }  // namespace kelpora

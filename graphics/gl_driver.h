@@ -79,6 +79,7 @@ struct TGLDriverStats {
   int32_t blendChanges = 0;
   int32_t textureBinds = 0;
   int32_t textureEnables = 0;
+  int32_t batches = 0;  // glDrawArrays calls of held textured quads
 };
 extern TGLDriverStats glDriverStats;
 

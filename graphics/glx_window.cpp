@@ -95,9 +95,16 @@ bool OpenDisplay() {
   return true;
 }
 
+void (*flushHook)() = nullptr;
+
+void FlushHeldDrawing() {
+  if (flushHook) flushHook();
+}
+
 void PlatformMakeCurrent(GLContextRecord* record) {
   TPlatform& p = P();
   if (!record || record == p.current || !p.display) return;
+  FlushHeldDrawing();
   glXMakeCurrent(p.display, record->window, record->context);
   p.current = record;
 }
@@ -208,6 +215,7 @@ void CloseRecord(GLContextRecord* record, bool free = true) {
   if (IsLive(record)) {
     std::erase(p.live, record);
     if (p.display) {
+      if (p.current == record) FlushHeldDrawing();
       glXMakeCurrent(p.display, None, nullptr);
       p.current = nullptr;
       if (record->context) glXDestroyContext(p.display, record->context);
@@ -417,8 +425,11 @@ void TGLGraphicsContext::MakeCurrent() {
   P().selected = record_;
 }
 
+void SetGLFlushHook(void (*flush)()) { flushHook = flush; }
+
 void TGLGraphicsContext::Present() {
   TPlatform& p = P();
+  FlushHeldDrawing();
   if (IsLive(record_) && p.display) glXSwapBuffers(p.display, record_->window);
   PumpInputSource();
   p.selected = nullptr;

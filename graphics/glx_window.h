@@ -74,4 +74,8 @@ uint32_t GLSharedContextSerial();
 // answers true; false when that context is gone.
 bool GLMakeTextureContextCurrent(uint32_t serial);
 
+// Called before a buffer swap and before the current context changes, so a
+// drawing layer that holds back GL work can hand it over first.
+void SetGLFlushHook(void (*flush)());
+
 }  // namespace kelpora

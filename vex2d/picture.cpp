@@ -43,7 +43,7 @@ int64_t FloorToInt(float v) {
 
 }  // namespace
 
-Ref<TImageFrame> TPicture::Frame(int32_t index) {
+const Ref<TImageFrame>& TPicture::Frame(int32_t index) {
   int32_t& generation = (*generations)[index];
   if (generation != graphicsGeneration) {
     Ref<TPixmap> pixels = Lock(index, true, false);

@@ -27,7 +27,7 @@ class TPicture : public TObject {
  public:
   // The frame as the current driver has it, uploaded again when its pixels
   // changed or graphics were reopened since. Needs open graphics.
-  virtual Ref<TImageFrame> Frame(int32_t index);
+  virtual const Ref<TImageFrame>& Frame(int32_t index);
   // The frame's pixels, made as a blank RGBA pixmap when there are none yet.
   // Locking for writing makes the next draw upload the frame again.
   virtual Ref<TPixmap> Lock(int32_t index, bool read, bool write);

@@ -219,6 +219,30 @@ Ref<TPixmap> Pattern(int width, int height, int format = PIXFMT_RGBA32) {
   return pixmap;
 }
 
+// Sprites of one picture go to GL together, yet everything drawn keeps its
+// order: a box between two sprites covers the first and lies under the second,
+// and a colour change applies only to the sprites drawn after it.
+TEST_F(GLDriverTest, SpritesOfOnePictureAreBatchedInDrawingOrder) {
+  Ref<TPicture> sprite = LoadPicture(Ref<TObject>(Pattern(8, 8)), 0);
+  SetBlendMode(BLEND_SOLID);
+  ClearScreen();
+  const int before = glDriverStats.batches;
+  for (int i = 0; i < 50; ++i) DrawPicture(sprite, static_cast<float>(100 + i), 100, 0);
+  SetDrawColor(255, 0, 0);
+  FillRect(10, 10, 12, 8);  // the next sprite covers its left part
+  SetDrawColor(255, 255, 255);
+  DrawPicture(sprite, 10, 10, 0);
+  SetDrawColor(0, 0, 0);
+  DrawPicture(sprite, 30, 10, 0);  // drawn black: the colour multiplies the texture
+  SetDrawColor(255, 255, 255);
+  Ref<TPixmap> screen = Screen();
+  EXPECT_EQ(glDriverStats.batches, before + 3) << "50 sprites, then one, then one";
+  EXPECT_EQ(Rgb(screen, 100 + 49 + 7, 107), Pattern(8, 8)->PixelAt(7, 7) & 0xFFFFFF);
+  EXPECT_EQ(Rgb(screen, 10 + 3, 10 + 3), Pattern(8, 8)->PixelAt(3, 3) & 0xFFFFFF);
+  EXPECT_EQ(Rgb(screen, 20, 12), 0xFF0000u) << "the box beside the sprite";
+  EXPECT_EQ(Rgb(screen, 33, 13), 0u);
+}
+
 TEST_F(GLDriverTest, FrameTextureRepeatsItsLastColumnAndRow) {
   Ref<TPixmap> picture = Pattern(100, 60, PIXFMT_BGR24);
   Ref<TGLImageFrame> frame =
