@@ -8,6 +8,8 @@
 
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kelpora::testing {
 
@@ -28,6 +30,8 @@ class AlsaConfig {
                         << defaultPcm << "\n";
   }
   ~AlsaConfig() {
+    for (const auto& [name, value] : saved_)
+      value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
     unlink(path.c_str());
     rmdir(directory.c_str());
   }
@@ -36,12 +40,18 @@ class AlsaConfig {
 
   std::string Environment() const { return "ALSA_CONFIG_PATH=" + path; }
   // For devices opened in this process; call before any thread of ALSA runs.
-  void Apply() const {
+  // Undone when the configuration goes.
+  void Apply() {
+    for (const char* name : {"ALSA_CONFIG_PATH", "PULSE_SERVER"})
+      saved_.emplace_back(name, getenv(name) ? getenv(name) : "");
     setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
     setenv("PULSE_SERVER", NO_PULSE_SERVER, 1);
   }
 
   std::string directory, path;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> saved_;
 };
 
 // The file plugin on the null device: every frame written goes to `file`.
