@@ -107,6 +107,10 @@ PulseSession::~PulseSession() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
+std::vector<std::string> PulseSession::Environment() const {
+  return {"XDG_RUNTIME_DIR=" + dir_, "PULSE_SERVER=unix:" + dir_ + "/pulse/native"};
+}
+
 std::vector<std::string> PulseSession::OssEnvironment() const {
   std::string asan =
       "verify_asan_link_order=0";  // the preload comes before the sanitizer's runtime

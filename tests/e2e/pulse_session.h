@@ -35,6 +35,9 @@ class PulseSession {
   // The environment under which a program plays into the null sink through the
   // OSS emulation library ("/dev/dsp" opened by it reaches the server).
   std::vector<std::string> OssEnvironment() const;
+  // The environment under which a program reaches the server natively (ALSA's
+  // default device goes to it through the pulse plugin), with no preload.
+  std::vector<std::string> Environment() const;
 
   // Records the sink's monitor into a WAV file until StopRecording.
   void StartRecording();
