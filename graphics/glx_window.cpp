@@ -5,18 +5,22 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/xf86vmode.h>
+#include <errno.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "graphics/x11_platform.h"
 #include "runtime/startup.h"
 #include "runtime/system_driver.h"
 #include "runtime/termination.h"
+#include "runtime/text.h"
 
 namespace kelpora {
 
@@ -51,6 +55,8 @@ struct TPlatform {
   Atom deleteWindowAtom = 0;
   std::vector<GLContextRecord*> live;  // records not yet closed
   bool exitHookAdded = false;
+  String title;  // set by SetWindowTitle
+  bool titleSet = false;
 };
 
 TPlatform& P() {
@@ -290,6 +296,70 @@ void MakeBlankCursor(Window window) {
   XFreePixmap(p.display, bitmap);
 }
 
+// UTF-8 of 16-bit text; an unpaired surrogate becomes U+FFFD.
+std::string Utf8(std::u16string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Task bars and window lists show these: the title, and WM_CLASS as the
+// executable's name and the title.
+void NameWindow(Window window, bool setClass) {
+  TPlatform& p = P();
+  String title = WindowTitle();
+  title = title.substr(0, title.find(u'\0'));  // X properties of text end at a NUL
+  std::string name = Utf8(title);
+  Atom utf8String = XInternAtom(p.display, "UTF8_STRING", False);
+  for (const char* property : {"_NET_WM_NAME", "_NET_WM_ICON_NAME"}) {
+    XChangeProperty(p.display, window, XInternAtom(p.display, property, False), utf8String, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(name.data()),
+                    static_cast<int>(name.size()));
+  }
+  // WM_NAME as STRING (Latin-1) where the title fits, which every window
+  // manager reads; else as UTF8_STRING. Xlib's own conversions depend on the
+  // process's locale.
+  bool latin1 = std::all_of(title.begin(), title.end(), [](char16_t c) { return c <= 0xFF; });
+  std::string bytes = latin1 ? ToBytes(title) : name;
+  XTextProperty text{};
+  text.value = reinterpret_cast<unsigned char*>(bytes.data());
+  text.encoding = latin1 ? XA_STRING : utf8String;
+  text.format = 8;
+  text.nitems = bytes.size();
+  XSetWMName(p.display, window, &text);
+  XSetWMIconName(p.display, window, &text);
+  if (!setClass) return;
+  std::string instance = ToBytes(ApplicationState.exePath);
+  instance = instance.substr(instance.rfind('/') + 1);
+  if (instance.empty() || instance == ".") instance = program_invocation_short_name;
+  std::string className = bytes.empty() ? instance : bytes;
+  XClassHint hint{instance.data(), className.data()};
+  XSetClassHint(p.display, window, &hint);
+}
+
 GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int32_t hertz);
 
 bool EnsureSharedRecord() {
@@ -366,6 +436,7 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
   if (visible) {
     // A close from the window manager ends the program normally (event pump).
     XSetWMProtocols(p.display, window, &p.deleteWindowAtom, 1);
+    NameWindow(window, true);
     XMapRaised(p.display, window);
     if (fullScreen) {
       XWarpPointer(p.display, None, window, 0, 0, 0, 0, 0, 0);
@@ -549,6 +620,23 @@ void InitGLGraphicsModule() {
   initialised = true;
   InitVex2DModule();
   GLGraphicsDriver();
+}
+
+String WindowTitle() {
+  TPlatform& p = P();
+  if (p.titleSet) return p.title;
+  return ApplicationState.title.empty() ? String(u"Kelpora Application") : ApplicationState.title;
+}
+
+void SetWindowTitle(const String& title) {
+  TPlatform& p = P();
+  p.title = title;
+  p.titleSet = true;
+  if (!p.display) return;
+  for (GLContextRecord* record : p.live) {
+    if (record->ownsWindow && record != p.shared) NameWindow(record->window, false);
+  }
+  XFlush(p.display);
 }
 
 bool GLFullScreenActive() { return P().fullScreen; }

@@ -74,6 +74,13 @@ uint32_t GLSharedContextSerial();
 // answers true; false when that context is gone.
 bool GLMakeTextureContextCurrent(uint32_t serial);
 
+// Names the windows the canvas opens: WM_NAME and _NET_WM_NAME (UTF-8) of
+// those open now and of every later one. Until it is called a window takes
+// ApplicationState.title. Windows given to OpenOnWindow keep their owner's names.
+void SetWindowTitle(const String& title);
+// The title the next window gets.
+String WindowTitle();
+
 // Called before a buffer swap and before the current context changes, so a
 // drawing layer that holds back GL work can hand it over first.
 void SetGLFlushHook(void (*flush)());

@@ -3,6 +3,7 @@
 // clang-format off
 // Xlib after gtest: its None macro clashes with a name in gtest.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/cursorfont.h>
 #include <X11/extensions/Xfixes.h>
 // clang-format on
@@ -185,6 +186,78 @@ TEST_F(GLXWindowTest, DrawsIntoAForeignWindow) {
   XWindowAttributes attributes;
   EXPECT_TRUE(XGetWindowAttributes(display, window, &attributes));
   XDestroyWindow(display, window);
+  XCloseDisplay(display);
+}
+
+// Task bars read the title as _NET_WM_NAME (UTF-8) or WM_NAME, and group
+// windows by WM_CLASS.
+TEST_F(GLXWindowTest, WindowCarriesTitleAndClass) {
+  OpenCanvas(200, 100, 0, CANVAS_NO_SYNC);
+  auto window = [] {
+    return static_cast<Window>(RefCast<TGLGraphicsContext>(CurrentCanvas()->context)->WindowId());
+  };
+  Display* display = kelpora::testing::OpenDisplayPatiently();
+  ASSERT_NE(display, nullptr);
+  auto names = [&] {
+    XSync(X11Display(), False);
+    std::string net, wm;
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window(), XInternAtom(display, "_NET_WM_NAME", False), 0, 1024,
+                           False, XInternAtom(display, "UTF8_STRING", False), &type, &format,
+                           &count, &after, &data) == Success &&
+        data) {
+      net.assign(reinterpret_cast<char*>(data), count);
+      XFree(data);
+    }
+    XTextProperty text{};
+    if (XGetWMName(display, window(), &text)) {
+      char* atom = XGetAtomName(display, text.encoding);
+      wm = std::string(atom) + " " + std::string(reinterpret_cast<char*>(text.value), text.nitems);
+      XFree(atom);
+      XFree(text.value);
+    }
+    return std::make_pair(net, wm);
+  };
+  // The process was not started through RunApplication: no application title.
+  auto shown = testing::RunProcess(
+      "/usr/bin/xprop", {"-id", std::to_string(window()), "WM_NAME", "_NET_WM_NAME", "WM_CLASS"});
+  EXPECT_NE(shown.out.find("WM_NAME(STRING) = \"Kelpora Application\""), std::string::npos)
+      << shown.out << shown.err;
+  EXPECT_NE(shown.out.find("_NET_WM_NAME(UTF8_STRING) = \"Kelpora Application\""),
+            std::string::npos);
+  EXPECT_NE(shown.out.find("WM_CLASS(STRING) = \"glx_window_tests\", \"Kelpora Application\""),
+            std::string::npos);
+  // WM_NAME is Latin-1 (STRING) where the title fits, else UTF-8.
+  const struct {
+    std::u16string title;
+    std::string utf8;
+    std::string wmName;
+  } titles[] = {
+      {u"Caf\u00e9", "Caf\xc3\xa9", "STRING Caf\xe9"},
+      {u"Niveau \u2116 1 \u2013 nuit", "Niveau \xe2\x84\x96 1 \xe2\x80\x93 nuit", ""},
+      {u"Clef \U0001D11E", "Clef \xf0\x9d\x84\x9e", ""},       // a surrogate pair
+      {u"bad \xd800 half", "bad \xef\xbf\xbd half", ""},       // an unpaired surrogate
+      {std::u16string(u"cut\0here", 8), "cut", "STRING cut"},  // text properties end at a NUL
+  };
+  for (const auto& title : titles) {
+    SetWindowTitle(title.title);
+    auto [net, wm] = names();
+    EXPECT_EQ(net, title.utf8);
+    EXPECT_EQ(wm, title.wmName.empty() ? "UTF8_STRING " + title.utf8 : title.wmName);
+  }
+  // A window opened later takes the last title, as its class too.
+  SetWindowTitle(u"Second window");
+  OpenCanvas(200, 100, 0, CANVAS_NO_SYNC);
+  EXPECT_EQ(names().first, "Second window");
+  XClassHint hint{};
+  ASSERT_TRUE(XGetClassHint(display, window(), &hint));
+  EXPECT_STREQ(hint.res_name, "glx_window_tests");
+  EXPECT_STREQ(hint.res_class, "Second window");
+  XFree(hint.res_name);
+  XFree(hint.res_class);
   XCloseDisplay(display);
 }
 
