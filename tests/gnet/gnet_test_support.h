@@ -79,9 +79,10 @@ inline bool PeerClosed(int fd) {
   }
 }
 
-// Syncs every host until `done` holds or `ms` pass.
+// Syncs every host until `done` holds or `ms` pass (generous: a loaded
+// machine under the sanitizers is slow, and the wait ends as soon as `done`).
 inline bool Pump(std::initializer_list<TGNetHost*> hosts, const std::function<bool()>& done,
-                 int ms = 3000) {
+                 int ms = 30000) {
   auto end = Clock::now() + std::chrono::milliseconds(ms);
   while (Clock::now() < end) {
     for (TGNetHost* host : hosts) host->Sync();
