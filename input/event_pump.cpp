@@ -27,6 +27,15 @@ struct TInputState {
 
 TInputState input;
 
+// Until the program asks for close requests, the close button ends it.
+bool keepCloseRequests = false;
+bool closeRequested = false;
+
+bool IsCloseRequest(const XEvent& event) {
+  return event.type == ClientMessage && event.xclient.format == 32 &&
+         static_cast<Atom>(event.xclient.data.l[0]) == X11DeleteWindowAtom();
+}
+
 constexpr bool IsShift(int32_t code) { return code == 160 || code == 161; }
 
 // Codes of the key-translation table, by the keysym's low byte; 0 = no entry.
@@ -162,12 +171,11 @@ void RunEventPump() {
         input.pointerY = event.xmotion.y;
         break;
       case ClientMessage:
-        // The window manager's close button ends the program normally: exit
+        if (!IsCloseRequest(event)) break;
+        // A program that does not read close requests ends normally: exit
         // hooks close graphics and restore the video mode.
-        if (event.xclient.format == 32 &&
-            static_cast<Atom>(event.xclient.data.l[0]) == X11DeleteWindowAtom()) {
-          std::exit(0);
-        }
+        if (!keepCloseRequests) std::exit(0);
+        closeRequested = true;
         break;
       default:
         break;
@@ -187,12 +195,17 @@ void WaitForInputEvent() {
   XIfEvent(
       display, &event,
       [](Display*, XEvent* e, XPointer) -> Bool {
-        return e->type == KeyPress || e->type == ButtonPress;
+        // A close request wakes the wait too, rather than waiting for a key.
+        return e->type == KeyPress || e->type == ButtonPress || IsCloseRequest(*e);
       },
       nullptr);
   XPutBackEvent(display, &event);
   RunEventPump();
 }
+
+void KeepCloseRequests() { keepCloseRequests = true; }
+bool CloseRequestPending() { return closeRequested; }
+void ClearCloseRequestPending() { closeRequested = false; }
 
 int32_t TakeKeyHits(int32_t code) {
   if (code < 1 || code > 255) return 0;

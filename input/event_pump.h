@@ -10,7 +10,7 @@ namespace kelpora {
 
 // Drains the pending X events into the input state; nothing without a display.
 void RunEventPump();
-// Blocks until a key or button press is queued, then pumps.
+// Blocks until a key or button press or a close request is queued, then pumps.
 void WaitForInputEvent();
 // Reads and clears a hit count; 0 for codes outside 1 to 255.
 int32_t TakeKeyHits(int32_t code);
@@ -23,6 +23,13 @@ void ClearKeyTables();
 int32_t ReadMouseAxis(int32_t axis);
 // Warps the pointer inside the current window, then pumps.
 void WarpPointerTo(int32_t x, int32_t y);
+
+// The window manager's close button: until KeepCloseRequests is called it
+// ends the process normally (status 0, exit hooks run); from then on the pump
+// only raises the pending flag.
+void KeepCloseRequests();
+bool CloseRequestPending();
+void ClearCloseRequestPending();
 
 // Registers the X event pump as the system driver's input source.
 void RegisterEventPump();

@@ -83,6 +83,18 @@ void ClearMouseState() {
 
 void MovePointer(int32_t x, int32_t y) { System().MovePointer(x, y); }
 
+bool CloseRequested() {
+  // Before polling: a request already queued must not end the program now.
+  KeepCloseRequests();
+  Poll();
+  return CloseRequestPending();
+}
+
+void ClearCloseRequest() {
+  KeepCloseRequests();
+  ClearCloseRequestPending();
+}
+
 int32_t WaitKeyCode() {
   ClearKeyState();
   for (;;) {

@@ -39,6 +39,11 @@ int32_t MouseHits(int32_t button);
 int32_t MouseIsDown(int32_t button);
 void ClearMouseState();
 void MovePointer(int32_t x, int32_t y);
+// The window's close button was pressed. From the first call of either
+// function on, the close button only raises this request, which stays until
+// cleared; a program that never calls them ends (status 0) when it is pressed.
+bool CloseRequested();
+void ClearCloseRequest();
 // Block until a key, character or button arrives.
 int32_t WaitKeyCode();
 int32_t WaitCharCode();

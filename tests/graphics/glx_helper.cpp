@@ -80,14 +80,45 @@ void Main() {
     PrintCurrentMode("after");
     return;
   }
-  if (command == "close-request") {
+  if (command.starts_with("close-request")) {
     OpenCanvas(320, 240, 0, CANVAS_NO_SYNC);
-    auto context = RefCast<TGLGraphicsContext>(CurrentCanvas()->context);
-    SendCloseRequest(context->WindowId());
-    for (int i = 0; i < 300; ++i) {
-      ClearScreen();
-      PresentFrame();
-      usleep(10000);
+    uint64_t window = RefCast<TGLGraphicsContext>(CurrentCanvas()->context)->WindowId();
+    // Frames until a request shows; about 30 s at most.
+    auto framesUntilRequest = [] {
+      for (int i = 0; i < 3000 && !CloseRequested(); ++i) {
+        ClearScreen();
+        PresentFrame();
+        usleep(10000);
+      }
+      return CloseRequested() ? 1 : 0;
+    };
+    if (command == "close-request-kept") {
+      // A program that reads close requests decides itself.
+      int before = CloseRequested() ? 1 : 0;
+      SendCloseRequest(window);
+      std::printf("close requested %d before %d\n", framesUntilRequest(), before);
+      ClearCloseRequest();
+      std::printf("after clear %d\n", CloseRequested() ? 1 : 0);
+      SendCloseRequest(window);
+      std::printf("second request %d\n", framesUntilRequest());
+      std::fflush(stdout);
+      std::exit(5);
+    }
+    if (command == "close-request-wait") {
+      // Sent while the wait blocks, from a process of its own.
+      if (fork() == 0) {
+        usleep(300000);
+        SendCloseRequest(window);
+        _exit(0);
+      }
+      WaitKeyCode();
+    } else {
+      SendCloseRequest(window);
+      for (int i = 0; i < 300; ++i) {
+        ClearScreen();
+        PresentFrame();
+        usleep(10000);
+      }
     }
     std::printf("still running\n");
     std::exit(3);
