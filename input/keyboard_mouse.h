@@ -4,21 +4,9 @@
 
 #include <cstdint>
 
-namespace kelpora {
+#include "input/keys.h"  // the key codes these functions take
 
-// Key codes the game commonly uses.
-constexpr int32_t KEY_BACKSPACE = 8;
-constexpr int32_t KEY_TAB = 9;
-constexpr int32_t KEY_RETURN = 13;
-constexpr int32_t KEY_SHIFT = 16;
-constexpr int32_t KEY_ESCAPE = 27;
-constexpr int32_t KEY_SPACE = 32;
-constexpr int32_t KEY_LEFT = 37;
-constexpr int32_t KEY_UP = 38;
-constexpr int32_t KEY_RIGHT = 39;
-constexpr int32_t KEY_DOWN = 40;
-constexpr int32_t KEY_LSHIFT = 160;
-constexpr int32_t KEY_RSHIFT = 161;
+namespace kelpora {
 
 void SetAutomaticPolling(bool on);
 bool AutomaticPolling();

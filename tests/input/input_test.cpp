@@ -100,6 +100,56 @@ TEST(KeyTranslation, RulesAndTable) {
   EXPECT_LT(ButtonCode(6), 0);
 }
 
+// Each named key code is what the key table gives for that key's keysym.
+TEST(KeyTranslation, NamedKeysMatchTheTable) {
+#define K(keysym, name) \
+  { XK_##keysym, name, #name }
+  const struct {
+    KeySym keysym;
+    int32_t code;
+    const char* name;
+  } keys[] = {
+      // clang-format off
+      K(a, KEY_A), K(b, KEY_B), K(c, KEY_C), K(d, KEY_D), K(e, KEY_E), K(f, KEY_F), K(g, KEY_G),
+      K(h, KEY_H), K(i, KEY_I), K(j, KEY_J), K(k, KEY_K), K(l, KEY_L), K(m, KEY_M), K(n, KEY_N),
+      K(o, KEY_O), K(p, KEY_P), K(q, KEY_Q), K(r, KEY_R), K(s, KEY_S), K(t, KEY_T), K(u, KEY_U),
+      K(v, KEY_V), K(w, KEY_W), K(x, KEY_X), K(y, KEY_Y), K(z, KEY_Z), K(A, KEY_A), K(Z, KEY_Z),
+      K(0, KEY_0), K(1, KEY_1), K(2, KEY_2), K(3, KEY_3), K(4, KEY_4), K(5, KEY_5), K(6, KEY_6),
+      K(7, KEY_7), K(8, KEY_8), K(9, KEY_9),
+      K(F1, KEY_F1), K(F2, KEY_F2), K(F3, KEY_F3), K(F4, KEY_F4), K(F5, KEY_F5), K(F6, KEY_F6),
+      K(F7, KEY_F7), K(F8, KEY_F8), K(F9, KEY_F9), K(F10, KEY_F10), K(F11, KEY_F11),
+      K(F12, KEY_F12),
+      K(BackSpace, KEY_BACKSPACE), K(Tab, KEY_TAB), K(Return, KEY_RETURN), K(Return, KEY_ENTER),
+      K(Pause, KEY_PAUSE), K(Escape, KEY_ESCAPE), K(space, KEY_SPACE), K(Page_Up, KEY_PAGE_UP),
+      K(Page_Down, KEY_PAGE_DOWN), K(End, KEY_END), K(Home, KEY_HOME), K(Left, KEY_LEFT),
+      K(Up, KEY_UP), K(Right, KEY_RIGHT), K(Down, KEY_DOWN), K(Delete, KEY_DELETE),
+      K(Num_Lock, KEY_NUM_LOCK), K(Scroll_Lock, KEY_SCROLL_LOCK), K(Caps_Lock, KEY_CAPS_LOCK),
+      K(Shift_L, KEY_LSHIFT), K(Shift_R, KEY_RSHIFT), K(Control_L, KEY_LCONTROL),
+      K(Control_R, KEY_RCONTROL), K(Alt_L, KEY_LALT), K(Alt_R, KEY_RALT), K(Super_L, KEY_LSUPER),
+      K(Super_R, KEY_RSUPER),
+      K(semicolon, KEY_SEMICOLON), K(equal, KEY_EQUAL), K(comma, KEY_COMMA), K(minus, KEY_MINUS),
+      K(period, KEY_PERIOD), K(slash, KEY_SLASH), K(grave, KEY_GRAVE),
+      K(bracketleft, KEY_LBRACKET), K(backslash, KEY_BACKSLASH), K(bracketright, KEY_RBRACKET),
+      K(apostrophe, KEY_APOSTROPHE),
+      K(KP_Insert, KEY_KP_INSERT), K(KP_End, KEY_KP_END), K(KP_Down, KEY_KP_DOWN),
+      K(KP_Page_Down, KEY_KP_PAGE_DOWN), K(KP_Left, KEY_KP_LEFT), K(KP_Begin, KEY_KP_BEGIN),
+      K(KP_Right, KEY_KP_RIGHT), K(KP_Home, KEY_KP_HOME), K(KP_Up, KEY_KP_UP),
+      K(KP_Page_Up, KEY_KP_PAGE_UP), K(KP_Delete, KEY_KP_DELETE),
+      K(KP_0, KEY_KP_0), K(KP_1, KEY_KP_1), K(KP_2, KEY_KP_2), K(KP_3, KEY_KP_3),
+      K(KP_4, KEY_KP_4), K(KP_5, KEY_KP_5), K(KP_6, KEY_KP_6), K(KP_7, KEY_KP_7),
+      K(KP_8, KEY_KP_8), K(KP_9, KEY_KP_9), K(KP_Decimal, KEY_KP_DECIMAL),
+      K(KP_Multiply, KEY_KP_MULTIPLY), K(KP_Add, KEY_KP_ADD), K(KP_Subtract, KEY_KP_SUBTRACT),
+      K(KP_Divide, KEY_KP_DIVIDE), K(KP_Enter, KEY_KP_ENTER),
+      // clang-format on
+  };
+#undef K
+  for (const auto& key : keys) {
+    EXPECT_EQ(TranslateKeysym(key.keysym), key.code) << key.name;
+  }
+  // KEY_SHIFT is no key of its own: either Shift sets it too.
+  EXPECT_EQ(KEY_SHIFT, 16);
+}
+
 // Run before any window in this process: nothing is connected yet.
 TEST(InputWithoutDisplay, QueriesReadZero) {
   if (X11Display()) GTEST_SKIP() << "a display is already open in this process";
