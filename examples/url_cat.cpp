@@ -1,6 +1,7 @@
-// Prints each URL given on the command line, line by line: a file path,
-// "file::path", "incbin::greeting.txt" (a file embedded in this program),
-// "http::host/path", or any of them behind a text encoding such as
+// Prints each URL given on the command line, line by line: a file path (a
+// plain path: there is no "file::" protocol), "incbin::greeting.txt" (a file
+// embedded in this program), "http::host/path", or any of them behind a text
+// encoding such as
 // "utf8::notes.txt". Without an encoding a line is read as bytes, one
 // character each; "utf8::" decodes it. Lines are printed in UTF-8.
 // Exit status 1 when a URL cannot be opened.
