@@ -74,43 +74,14 @@ int alsaaudio::open() {
   engine->outputRate = MIX_OUTPUT_RATE;
   engine->outputChannels = 2;
   block_.assign(2 * BLOCK_FRAMES, 0);
-  running_ = 1;
-  finished_ = false;
-  holders_ = 2;
-  if (pthread_create(&thread_, nullptr, run, this) == 0) {
-    pthread_detach(thread_);
-  } else {
-    holders_ = 1;
-    finished_ = true;
-  }
+  startthread();
   return 0;
 }
 
 int alsaaudio::close() {
   running_ = 0;
-  using namespace std::chrono;
-  const auto deadline = steady_clock::now() + seconds(5);
-  while (!finished_ && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(5));
+  waitforthread();
   return 0;
-}
-
-void alsaaudio::letgo() {
-  if (holders_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-}
-
-void alsaaudio::dispose() { letgo(); }
-
-int64_t alsaaudio::threadcpu() const {
-  clockid_t clock;
-  timespec ts;
-  if (finished_ || pthread_getcpuclockid(thread_, &clock) != 0 || clock_gettime(clock, &ts) != 0)
-    return -1;
-  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
-}
-
-void* alsaaudio::run(void* self) {
-  static_cast<alsaaudio*>(self)->output();
-  return nullptr;
 }
 
 // The PCM's failure `err`: underruns, suspends and interruptions are recovered
@@ -203,8 +174,7 @@ void alsaaudio::output() {
   snd_pcm_drop(pcm_);
   snd_pcm_close(pcm_);
   pcm_ = nullptr;
-  finished_ = true;
-  letgo();
+  threadended();
 }
 
 }  // namespace kelpora

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "audio/software_mixer.h"
+#include "audio/output_thread.h"
 
 typedef struct _snd_pcm snd_pcm_t;
 
 namespace kelpora {
 
-class alsaaudio : public audiodevice {
+class alsaaudio : public threadedaudio {
  public:
   explicit alsaaudio(std::string pcmname = "default");
 
@@ -32,7 +32,6 @@ class alsaaudio : public audiodevice {
   // Tells the thread to stop and waits, at most 5 s, for it to close the PCM.
   // Returns 0.
   int close() override;
-  void dispose() override;
 
   // ALSA's text for the failure of `open` or of the running PCM.
   const std::string& error() const { return error_; }
@@ -42,30 +41,20 @@ class alsaaudio : public audiodevice {
   // Blocks written whole, and underruns and suspends recovered, so far.
   long blocks() const { return blocks_.load(std::memory_order_relaxed); }
   int recoveries() const { return recoveries_.load(std::memory_order_relaxed); }
-  // True once the output thread has ended (or never started).
-  bool finished() const { return finished_.load(); }
-  // CPU time of the output thread so far, in nanoseconds (-1 when unknown).
-  int64_t threadcpu() const;
 
   const std::string pcmname;
   static constexpr int BLOCK_FRAMES = 1024;
 
  private:
   ~alsaaudio() override;  // through dispose
-  static void* run(void* self);
-  void output();
+  void output() override;
   bool recover(int err, int& failed);
   bool waitforroom();
   bool writeblock();
-  void letgo();
 
   snd_pcm_t* pcm_ = nullptr;
   long period_ = 0, buffer_ = 0;
   std::string error_;
-  pthread_t thread_{};
-  std::atomic<int> running_{0};
-  std::atomic<bool> finished_{true};
-  std::atomic<int> holders_{1};  // the owner, and the thread while it runs
   std::atomic<long> blocks_{0};
   std::atomic<int> recoveries_{0};
   std::vector<int16_t> block_;

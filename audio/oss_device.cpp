@@ -20,51 +20,21 @@ linuxaudio::linuxaudio(std::string path) : path(std::move(path)) {}
 
 int linuxaudio::open() {
   if (engine) return 0;
-  // Set before the thread starts, so that a close coming before the thread
-  // reached its loop still stops it.
-  running_ = 1;
   engine = new mixer(2048);
   engine->outputRate = MIX_OUTPUT_RATE;
   engine->outputChannels = 2;
   buffer_.assign(BUFFER_LENGTH / sizeof(int16_t), 0);
-  finished_ = false;
-  holders_ = 2;
-  threadResult_ = pthread_create(&thread_, nullptr, run, this);
-  if (threadResult_ == 0) {
-    pthread_detach(thread_);
-  } else {
-    holders_ = 1;
-    finished_ = true;
-  }
+  // The running flag is set before the thread starts, so that a close coming
+  // before the thread reached its loop still stops it.
+  startthread();
   return 0;
 }
 
 int linuxaudio::close() {
   running_ = 0;
   if (!deviceopen()) return 0;
-  using namespace std::chrono;
-  const auto deadline = steady_clock::now() + seconds(5);
-  while (!finished_ && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(5));
+  waitforthread();
   return 0;
-}
-
-void linuxaudio::letgo() {
-  if (holders_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-}
-
-void linuxaudio::dispose() { letgo(); }
-
-int64_t linuxaudio::threadcpu() const {
-  clockid_t clock;
-  timespec ts;
-  if (finished_ || pthread_getcpuclockid(thread_, &clock) != 0 || clock_gettime(clock, &ts) != 0)
-    return -1;
-  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
-}
-
-void* linuxaudio::run(void* self) {
-  static_cast<linuxaudio*>(self)->output();
-  return nullptr;
 }
 
 void linuxaudio::output() {
@@ -106,8 +76,7 @@ void linuxaudio::output() {
     ::close(fd);
     descriptor_ = -1;
   }
-  finished_ = true;
-  letgo();
+  threadended();
 }
 
 }  // namespace kelpora

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "audio/software_mixer.h"
+#include "audio/output_thread.h"
 
 namespace kelpora {
 
-class linuxaudio : public audiodevice {
+class linuxaudio : public threadedaudio {
  public:
   // `path` is "/dev/dsp" for players; tests point it at a FIFO or a file.
   explicit linuxaudio(std::string path = "/dev/dsp");
@@ -26,30 +26,18 @@ class linuxaudio : public audiodevice {
   // Tells the thread to stop and waits, at most 5 s in short steps, for it to
   // close the device; at once if the device was never opened. Returns 0.
   int close() override;
-  void dispose() override;
 
   // True while the output thread has the device file open.
   bool deviceopen() const { return descriptor_.load() >= 0; }
-  // True once the output thread has ended (or never started).
-  bool finished() const { return finished_.load(); }
-  // CPU time of the output thread so far, in nanoseconds (-1 when unknown).
-  int64_t threadcpu() const;
 
   const std::string path;
   static constexpr int BUFFER_LENGTH = 4096;  // bytes: 1024 frames of 16-bit stereo
 
  private:
   ~linuxaudio() override = default;  // through dispose
-  static void* run(void* self);
-  void output();
-  void letgo();
+  void output() override;
 
-  pthread_t thread_{};
-  int threadResult_ = -1;
   std::atomic<int> descriptor_{-1};
-  std::atomic<int> running_{0};
-  std::atomic<bool> finished_{true};
-  std::atomic<int> holders_{1};  // the owner, and the thread while it runs
   std::vector<int16_t> buffer_;
 };
 
