@@ -94,3 +94,14 @@ start_pulseaudio() {
   export KELPORA_PULSE_SINK=kelpora
   echo "PulseAudio running with null sink $KELPORA_PULSE_SINK"
 }
+
+# True when every package of scripts/packages/*.txt is installed, asked in one
+# query: what a script that starts something at once checks before falling
+# back to ensure_packages, which asks one package at a time.
+packages_installed() {
+  local wanted status
+  wanted=$(cat "$KELPORA_ROOT"/scripts/packages/*.txt | sed -e 's/#.*//' -e '/^\s*$/d' | sort -u)
+  # shellcheck disable=SC2086 # one package name per word
+  status=$(dpkg-query -W -f='${db:Status-Abbrev}\n' $wanted 2>/dev/null) || return 1
+  ! grep -qv '^ii' <<<"$status"
+}
