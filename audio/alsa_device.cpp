@@ -74,6 +74,7 @@ int alsaaudio::open() {
   engine->outputRate = MIX_OUTPUT_RATE;
   engine->outputChannels = 2;
   block_.assign(2 * BLOCK_FRAMES, 0);
+  setqueue(BLOCK_FRAMES / 2);
   startthread();
   return 0;
 }
@@ -89,6 +90,7 @@ int alsaaudio::close() {
 // or fails again and again without progress.
 bool alsaaudio::recover(int err, int& failed) {
   if (err == -EPIPE || err == -ESTRPIPE) recoveries_.fetch_add(1, std::memory_order_relaxed);
+  if (err == -EPIPE) lengthenqueue();
   const int r = snd_pcm_recover(pcm_, err, 1);
   if (r < 0 || ++failed > MAX_FAILED_RECOVERIES) {
     error_ = Describe(("alsa \"" + pcmname + "\" stopped").c_str(), r < 0 ? r : err);
@@ -97,17 +99,31 @@ bool alsaaudio::recover(int err, int& failed) {
   return true;
 }
 
-// Waits until a period is free before the next block is mixed, rather than
-// mixing first and then waiting in the write: a voice started now is heard
-// after about two periods, not after a full buffer. Waking at one and a half
-// periods queued halved that again but underran through the sound server on a
-// busy machine.
+// The next block is mixed only once no more than `queued_` frames wait in the
+// buffer, rather than mixing first and then waiting in the write: a voice
+// started now is heard after what is queued, not after a full buffer. The
+// queue starts at half a block (about 35 ms with the block, on a quiet
+// machine) and grows by half a block after each underrun, up to the buffer
+// less one block, so a busy machine trades latency for unbroken sound.
+void alsaaudio::setqueue(long frames) {
+  const long queued =
+      std::clamp<long>(frames, BLOCK_FRAMES / 2, std::max<long>(buffer_ - BLOCK_FRAMES, BLOCK_FRAMES / 2));
+  queued_.store(queued, std::memory_order_relaxed);
+  snd_pcm_sw_params_t* sw;
+  snd_pcm_sw_params_alloca(&sw);
+  if (snd_pcm_sw_params_current(pcm_, sw) == 0 &&
+      snd_pcm_sw_params_set_avail_min(pcm_, sw, static_cast<snd_pcm_uframes_t>(buffer_ - queued)) == 0)
+    snd_pcm_sw_params(pcm_, sw);
+}
+
+void alsaaudio::lengthenqueue() { setqueue(queueframes() + BLOCK_FRAMES / 2); }
+
 bool alsaaudio::waitforroom() {
   int failed = 0;
   while (running_) {
     const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
     int err = static_cast<int>(avail);
-    if (avail >= std::min<long>(period_, BLOCK_FRAMES)) return true;
+    if (avail >= buffer_ - queueframes()) return true;
     // 0 on a timeout (the running flag is read again), 1 when there is room.
     if (avail >= 0 && (err = snd_pcm_wait(pcm_, 1000)) >= 0) continue;
     if (!recover(err, failed)) return false;

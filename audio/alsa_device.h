@@ -35,9 +35,10 @@ class alsaaudio : public threadedaudio {
 
   // ALSA's text for the failure of `open` or of the running PCM.
   const std::string& error() const { return error_; }
-  // What ALSA granted, in frames.
+  // What ALSA granted, in frames, and the frames queued when a block is mixed.
   long periodframes() const { return period_; }
   long bufferframes() const { return buffer_; }
+  long queueframes() const { return queued_.load(std::memory_order_relaxed); }
   // Blocks written whole, and underruns and suspends recovered, so far.
   long blocks() const { return blocks_.load(std::memory_order_relaxed); }
   int recoveries() const { return recoveries_.load(std::memory_order_relaxed); }
@@ -50,10 +51,13 @@ class alsaaudio : public threadedaudio {
   void output() override;
   bool recover(int err, int& failed);
   bool waitforroom();
+  void setqueue(long frames);
+  void lengthenqueue();
   bool writeblock();
 
   snd_pcm_t* pcm_ = nullptr;
   long period_ = 0, buffer_ = 0;
+  std::atomic<long> queued_{0};  // frames left in the buffer when the next block is mixed
   std::string error_;
   std::atomic<long> blocks_{0};
   std::atomic<int> recoveries_{0};
