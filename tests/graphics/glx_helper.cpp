@@ -105,11 +105,12 @@ void Main() {
       std::exit(5);
     }
     if (command == "close-request-wait") {
-      // Sent while the wait blocks, from a process of its own.
+      // Sent while the wait blocks, by a fresh copy of this program: the
+      // child of a process with GL threads may only exec.
+      std::string id = std::to_string(window);
       if (fork() == 0) {
-        usleep(300000);
-        SendCloseRequest(window);
-        _exit(0);
+        execl("/proc/self/exe", "glx_helper", "send-close", id.c_str(), nullptr);
+        _exit(127);
       }
       WaitKeyCode();
     } else {
@@ -166,5 +167,10 @@ void Main() {
 
 int main(int argc, char** argv) {
   command = argc > 1 ? argv[1] : "";
+  if (command == "send-close" && argc > 2) {
+    usleep(300000);
+    SendCloseRequest(std::stoull(argv[2]));
+    return 0;
+  }
   return RunApplication(argc, argv, Main);
 }
