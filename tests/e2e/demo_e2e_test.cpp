@@ -108,13 +108,14 @@ class DemoTest : public ::testing::Test {
            ShowsText(shot, "V 0.1C", 10, 30);
   }
 
-  // The hero's animation frame on screen, -1 when none matches.
-  int HeroFrame(const Shot& shot) {
+  // The hero's animation frame in `shot`, whose top left is at (left, top) of
+  // the screen; -1 when none matches.
+  int HeroFrame(const Shot& shot, int left = 0, int top = 0) {
     int best = -1;
     double bestDifference = 4.0;
     for (int frame = 0; frame < 6; ++frame) {
       auto cell = hero->SubRegion(frame * 80, 0, 80, 104);
-      double difference = Difference(shot, cell, 270, 266, 0, 104);
+      double difference = Difference(shot, cell, 270 - left, 266 - top, 0, 104);
       if (difference < bestDifference) {
         bestDifference = difference;
         best = frame;
@@ -177,15 +178,20 @@ TEST_F(DemoTest, EscapeDuringTheLogoEndsTheTitleAtOnceAndEscapeInTheLevelQuits) 
   EXPECT_LT(VisibleShare(level, moon, 428, 60), moonShown / 4) << "a moon-wide step to the left";
 
   // The hero runs through his frames in order, each shown for several frames.
+  // Only his cell is grabbed, so samples come often; a busy machine may still
+  // let one frame pass between two samples, never a step back.
   std::vector<int> frames;
   for (int i = 0; i < 40; ++i) {
-    int frame = HeroFrame(Screen());
+    int frame = HeroFrame(x.Grab(270, 266, 80, 104), 270, 266);
     ASSERT_GE(frame, 0) << "the hero is drawn at (270, 266)";
     if (frames.empty() || frames.back() != frame) frames.push_back(frame);
     SleepMs(15);
   }
   ASSERT_GE(frames.size(), 3u);
-  for (size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i], (frames[i - 1] + 1) % 6);
+  for (size_t i = 1; i < frames.size(); ++i) {
+    const int step = (frames[i] - frames[i - 1] + 6) % 6;
+    EXPECT_TRUE(step == 1 || step == 2) << frames[i - 1] << " then " << frames[i];
+  }
 
   // Grass, fence and clouds move left; the mountains slowly.
   Shot before = Screen();
