@@ -152,19 +152,6 @@ bool alsaaudio::writeblock() {
 }
 
 void alsaaudio::output() {
-  // A sound server that goes away must not kill the process through its socket.
-  sigset_t pipe;
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-
-  int policy;
-  sched_param param;
-  if (pthread_getschedparam(pthread_self(), &policy, &param) == 0) {
-    param.sched_priority += 1;
-    pthread_setschedparam(pthread_self(), policy, &param);
-  }
-
   while (running_) {
     if (!waitforroom()) {
       std::printf("linuxaudio failed: %s\n", error_.c_str());

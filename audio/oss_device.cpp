@@ -38,19 +38,6 @@ int linuxaudio::close() {
 }
 
 void linuxaudio::output() {
-  // A reader that went away makes the write fail instead of killing the process.
-  sigset_t pipe;
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-
-  int policy;
-  sched_param param;
-  if (pthread_getschedparam(pthread_self(), &policy, &param) == 0) {
-    param.sched_priority += 1;
-    pthread_setschedparam(pthread_self(), policy, &param);
-  }
-
   const int fd = ::open(path.c_str(), O_WRONLY);
   if (fd < 0) {
     std::fputs("linuxaudio failed\n", stdout);

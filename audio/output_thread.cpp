@@ -1,5 +1,7 @@
 #include "audio/output_thread.h"
 
+#include <sched.h>
+#include <signal.h>
 #include <time.h>
 
 #include <chrono>
@@ -46,6 +48,18 @@ int64_t threadedaudio::threadcpu() const {
 }
 
 void* threadedaudio::run(void* self) {
+  // A reader or sound server that went away makes a write fail instead of
+  // killing the process.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+  int policy;
+  sched_param param;
+  if (pthread_getschedparam(pthread_self(), &policy, &param) == 0) {
+    param.sched_priority += 1;
+    pthread_setschedparam(pthread_self(), policy, &param);
+  }
   static_cast<threadedaudio*>(self)->output();
   return nullptr;
 }
