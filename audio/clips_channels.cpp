@@ -2,6 +2,7 @@
 
 #include "audio/loaders/sample_loader.h"
 #include "audio/sample.h"
+#include "runtime/load_errors.h"
 
 namespace kelpora {
 
@@ -49,10 +50,12 @@ Ref<TAudioBackend> CurrentAudioBackend() { return Backend(); }
 void InstallAudioBackend(const Ref<TAudioBackend>& backend) { Backend() = backend; }
 
 Ref<TSoundClip> LoadClip(const Ref<TObject>& source, int32_t flags) {
-  return TSoundClip::Load(source, flags);
+  TLoadAttempt attempt(u"LoadClip", SourceName(source));
+  return attempt.Finish(TSoundClip::Load(source, flags));
 }
 Ref<TSoundClip> LoadClip(std::u16string_view url, int32_t flags) {
-  return TSoundClip::Load(url, flags);
+  TLoadAttempt attempt(u"LoadClip", url);
+  return attempt.Finish(TSoundClip::Load(url, flags));
 }
 Ref<TPlayChannel> StartClip(const Ref<TSoundClip>& clip, const Ref<TPlayChannel>& channel) {
   return clip->Start(channel);

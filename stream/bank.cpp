@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 
+#include "runtime/load_errors.h"
+
 namespace kelpora {
 
 namespace {
@@ -226,6 +228,7 @@ void InitBankModule() {
   done = true;
   InitStreamModule();
   MakeRef<TBankProtocol>();
+  NoteLoaderReady(u"bank");
 }
 
 }  // namespace kelpora

@@ -1,13 +1,17 @@
 // The file stream and the case-insensitive file-name fallback.
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "runtime/load_errors.h"
 #include "runtime/text.h"
 #include "stream/stream.h"
 
@@ -159,6 +163,21 @@ Ref<TFileStream> TFileStream::FromHandle(std::FILE* file, int mode) {
   return stream;
 }
 
+namespace {
+
+// The path as the system saw it: a relative one from the working folder,
+// which start-up changes to the executable's.
+String PathTried(const std::string& name) {
+  std::string full = name;
+  if (full.empty() || full[0] != '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd)) full = std::string(cwd) + "/" + full;
+  }
+  return u"\"" + FromBytes(full) + u"\"";
+}
+
+}  // namespace
+
 Ref<TFileStream> TFileStream::OpenFile(std::u16string_view path, int readable, int writeable) {
   int mode = MODE_READ;
   const char* how = "rb";
@@ -172,17 +191,25 @@ Ref<TFileStream> TFileStream::OpenFile(std::u16string_view path, int readable, i
   String fixed(path);
   std::replace(fixed.begin(), fixed.end(), u'\\', u'/');
   std::optional<std::string> name = ToPathBytes(fixed);
-  if (!name) return nullptr;
+  if (!name) {
+    NoteLoadReason(u"\"" + fixed + u"\" cannot be spelled as a file name");
+    return nullptr;
+  }
   std::FILE* file = std::fopen(name->c_str(), how);
+  const int openError = errno;
   if (!file && !writeable) {
     String resolved = ResolvePathCase(fixed);
     if (!resolved.empty()) file = std::fopen(ToBytes(resolved).c_str(), how);
   }
-  if (!file) return nullptr;
+  if (!file) {
+    NoteLoadReason(u"cannot open " + PathTried(*name) + u": " + FromBytes(std::strerror(openError)));
+    return nullptr;
+  }
   // A directory opens as a file here but reads nothing; it is not a stream.
   struct stat info;
   if (::fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
     std::fclose(file);
+    NoteLoadReason(u"cannot open " + PathTried(*name) + u": it is a folder");
     return nullptr;
   }
   return FromHandle(file, mode);

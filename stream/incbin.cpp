@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/load_errors.h"
+
 namespace kelpora {
 
 namespace {
@@ -99,6 +101,7 @@ void InitIncbinModule() {
   done = true;
   InitStreamModule();
   MakeRef<TIncbinProtocol>();
+  NoteLoaderReady(u"incbin");
 }
 
 }  // namespace kelpora

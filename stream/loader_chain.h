@@ -2,15 +2,20 @@
 // from the same start position, a stream error meaning "not mine".
 #pragma once
 
+#include "runtime/load_errors.h"
 #include "stream/stream.h"
 
 namespace kelpora {
 
+// Notes why no loader of `kind` took the data at `start` (see load_errors.h).
+void NoteUnrecognisedData(std::u16string_view kind, TDataStream& stream, int start);
+
 // Asks `loader` and those after it through `load(loader, stream)` until one
 // answers, rewinding `stream` to `start` before each. The stream is closed
-// however the search ends.
+// however the search ends; when no loader answers, the reason is noted.
 template <class TLoader, class TLoad>
-auto AskLoaders(const Ref<TDataStream>& stream, int start, Ref<TLoader> loader, TLoad load) {
+auto AskLoaders(std::u16string_view kind, const Ref<TDataStream>& stream, int start,
+                Ref<TLoader> loader, TLoad load) {
   decltype(load(loader, stream)) result;
   try {
     for (; loader && !result; loader = loader->next) {
@@ -21,6 +26,7 @@ auto AskLoaders(const Ref<TDataStream>& stream, int start, Ref<TLoader> loader, 
         result = nullptr;
       }
     }
+    if (!result) NoteUnrecognisedData(kind, *stream, start);
   } catch (...) {
     stream->Close();
     throw;

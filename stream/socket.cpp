@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+#include "runtime/load_errors.h"
 #include "runtime/text.h"
 
 namespace kelpora {
@@ -498,6 +499,7 @@ void InitNetworkModule() {
   done = true;
   InitStreamModule();
   MakeRef<TNetworkProtocol>();
+  NoteLoaderReady(u"http");
 }
 
 }  // namespace kelpora

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "runtime/load_errors.h"
 #include "runtime/text.h"
 #include "stream/bank.h"
 #include "stream/endian_stream.h"
@@ -197,6 +198,20 @@ Ref<TStreamProtocol> FirstStreamProtocol() { return Ref<TStreamProtocol>(protoco
 
 namespace {
 
+// The protocols of the framework's own modules, and who registers them.
+String NoProtocolReason(const String& protocol) {
+  static const struct {
+    const char16_t* name;
+    const char16_t* initialiser;
+  } OWN[] = {{u"http", u"InitNetworkModule"}, {u"incbin", u"InitIncbinModule"}, {u"bank", u"InitBankModule"}};
+  for (const auto& own : OWN) {
+    if (protocol != own.name) continue;
+    if (LoaderReady(protocol)) return u"the " + protocol + u" protocol could not open it";
+    return u"no " + protocol + u" protocol is registered (call " + own.initialiser + u" or InitKelpora)";
+  }
+  return u"no stream protocol opened it";
+}
+
 Ref<TDataStream> AskProtocols(const Ref<TObject>& url, const String& protocol, const String& path,
                               int readable, int writeable) {
   if (urlNesting >= MAX_URL_NESTING) return nullptr;
@@ -208,6 +223,7 @@ Ref<TDataStream> AskProtocols(const Ref<TObject>& url, const String& protocol, c
     Ref<TDataStream> stream = p->CreateStream(url, protocol, path, readable, writeable);
     if (stream) return stream;
   }
+  NoteLoadReason(NoProtocolReason(protocol));
   return nullptr;
 }
 
@@ -229,13 +245,32 @@ Ref<TDataStream> OpenUrlStream(const Ref<TObject>& url, int readable, int writea
     return borrowed;
   }
   if (auto text = RefCast<TStringObject>(url)) {
-    return OpenStringUrl(url, text->value, readable, writeable);
+    TLoadAttempt attempt(u"OpenUrlStream", text->value);
+    return attempt.Finish(OpenStringUrl(url, text->value, readable, writeable));
   }
-  return AskProtocols(url, {}, {}, readable, writeable);
+  TLoadAttempt attempt(u"OpenUrlStream", url ? url->ToString() : String());
+  return attempt.Finish(AskProtocols(url, {}, {}, readable, writeable));
 }
 
 Ref<TDataStream> OpenUrlStream(std::u16string_view url, int readable, int writeable) {
-  return OpenStringUrl(nullptr, url, readable, writeable);
+  TLoadAttempt attempt(u"OpenUrlStream", url);
+  return attempt.Finish(OpenStringUrl(nullptr, url, readable, writeable));
+}
+
+void NoteUnrecognisedData(std::u16string_view kind, TDataStream& stream, int start) {
+  uint8_t head[12];
+  int count = 0;
+  try {
+    stream.Seek(start);
+    while (count < int(sizeof head) && !stream.Eof()) {
+      const int n = stream.Read(head + count, int(sizeof head) - count);
+      if (n <= 0) break;
+      count += n;
+    }
+  } catch (const TStreamError&) {
+    // What could be read is enough to describe.
+  }
+  NoteNoLoaderTook(kind, head, size_t(count));
 }
 
 Ref<TDataStream> OpenForReading(const Ref<TObject>& url) { return OpenUrlStream(url, 1, 0); }

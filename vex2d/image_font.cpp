@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "runtime/load_errors.h"
 #include "runtime/text.h"
 #include "stream/incbin.h"
 #include "vex2d/outline_font.h"
@@ -146,11 +147,12 @@ void SetTextFont(const Ref<TImageFont>& font) {
 Ref<TImageFont> GetTextFont() { return CurrentFont(); }
 
 Ref<TImageFont> LoadTextFont(const Ref<TObject>& source, int32_t size, int32_t style) {
-  return TImageFont::Load(source, size, style);
+  TLoadAttempt attempt(u"LoadTextFont", SourceName(source));
+  return attempt.Finish(TImageFont::Load(source, size, style));
 }
 
 Ref<TImageFont> LoadTextFont(std::u16string_view url, int32_t size, int32_t style) {
-  return TImageFont::Load(BoxString(String(url)), size, style);
+  return LoadTextFont(BoxString(String(url)), size, style);
 }
 
 Ref<TImageFont> BuiltInFont() {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/load_errors.h"
 #include "runtime/text.h"
 #include "stream/incbin.h"
 #include "stream/stream.h"
@@ -169,7 +170,10 @@ Ref<TFreeTypeFont> TFreeTypeFont::Load(std::u16string_view url, int32_t size, in
   faceStream.stream = OpenForReading(url);
   if (!faceStream.stream) return nullptr;
   int streamSize = faceStream.stream->Size();
-  if (streamSize <= 0) return nullptr;
+  if (streamSize <= 0) {
+    NoteLoadReason(u"the data is empty or its size is unknown");
+    return nullptr;
+  }
   faceStream.rec.size = static_cast<unsigned long>(streamSize);
   faceStream.rec.descriptor.pointer = &faceStream;
   faceStream.rec.read = ReadHook;
@@ -177,8 +181,9 @@ Ref<TFreeTypeFont> TFreeTypeFont::Load(std::u16string_view url, int32_t size, in
   FT_Open_Args args{};
   args.flags = FT_OPEN_STREAM;
   args.stream = &faceStream.rec;
-  if (FT_Open_Face(ft.library, &args, 0, &ft.face) != 0) {
+  if (const FT_Error error = FT_Open_Face(ft.library, &args, 0, &ft.face)) {
     ft.face = nullptr;
+    NoteLoadReason(u"FreeType does not read it as a font (error " + FormatInt(error) + u")");
     return nullptr;
   }
   FT_Face face = ft.face;
@@ -236,9 +241,14 @@ void RegisterFontLoader(const Ref<TFontLoader>& loader) {
 }
 
 Ref<TFontSource> LoadFont(const Ref<TObject>& url, int32_t size, int32_t style) {
+  TLoadAttempt attempt(u"LoadFont", SourceName(url));
+  if (!LoaderHead()) {
+    NoteLoadReason(u"no font loader is registered (call InitOutlineFontModule or InitKelpora)");
+  }
   for (Ref<TFontLoader> it = LoaderHead(); it; it = it->next) {
     if (Ref<TFontSource> font = it->LoadFont(url, size, style)) return font;
   }
+  attempt.Failed();
   return nullptr;
 }
 
@@ -249,6 +259,7 @@ void InitOutlineFontModule() {
   InitPixmapModule();
   InitStreamModule();
   RegisterFontLoader(MakeRef<TFreeTypeFontLoader>());
+  NoteLoaderReady(u"TrueType");
 }
 
 }  // namespace kelpora

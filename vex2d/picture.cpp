@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "pixmap/loaders/pixmap_loader.h"
+#include "runtime/load_errors.h"
 #include "runtime/text.h"
 
 namespace kelpora {
@@ -122,8 +123,9 @@ Ref<TPicture> TPicture::LoadCells(const Ref<TObject>& source, int32_t cellWidth,
 }
 
 Ref<TPicture> LoadPicture(const Ref<TObject>& source, int32_t flags) {
-  return AutoCentre(TPicture::Load(source, ResolveFlags(flags), drawState.maskRed,
-                                   drawState.maskGreen, drawState.maskBlue));
+  TLoadAttempt attempt(u"LoadPicture", SourceName(source));
+  return attempt.Finish(AutoCentre(TPicture::Load(source, ResolveFlags(flags), drawState.maskRed,
+                                   drawState.maskGreen, drawState.maskBlue)));
 }
 
 Ref<TPicture> LoadPicture(std::u16string_view url, int32_t flags) {
@@ -132,9 +134,10 @@ Ref<TPicture> LoadPicture(std::u16string_view url, int32_t flags) {
 
 Ref<TPicture> LoadAnimPicture(const Ref<TObject>& source, int32_t cellWidth, int32_t cellHeight,
                               int32_t firstCell, int32_t cellCount, int32_t flags) {
-  return AutoCentre(TPicture::LoadCells(source, cellWidth, cellHeight, firstCell, cellCount,
-                                        ResolveFlags(flags), drawState.maskRed, drawState.maskGreen,
-                                        drawState.maskBlue));
+  TLoadAttempt attempt(u"LoadAnimPicture", SourceName(source));
+  return attempt.Finish(AutoCentre(TPicture::LoadCells(source, cellWidth, cellHeight, firstCell,
+                                                       cellCount, ResolveFlags(flags), drawState.maskRed,
+                                                       drawState.maskGreen, drawState.maskBlue)));
 }
 
 Ref<TPicture> LoadAnimPicture(std::u16string_view url, int32_t cellWidth, int32_t cellHeight,

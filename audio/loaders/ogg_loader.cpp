@@ -6,6 +6,7 @@
 #include <climits>
 #include <exception>
 
+#include "runtime/load_errors.h"
 #include "stream/stream.h"
 
 namespace kelpora {
@@ -245,6 +246,7 @@ void InitOggLoader() {
   InitSampleModule();
   InitStreamModule();
   MakeRef<TOggSampleLoader>();
+  NoteLoaderReady(u"Ogg");
 }
 
 }  // namespace kelpora

@@ -1,5 +1,6 @@
 #include "audio/loaders/sample_loader.h"
 
+#include "runtime/load_errors.h"
 #include "stream/loader_chain.h"
 
 namespace kelpora {
@@ -15,7 +16,7 @@ Ref<TSampleData> LoadFromOpenStream(const Ref<TDataStream>& stream) {
     stream->Close();
     RaiseError(u"Stream is not seekable");
   }
-  return AskLoaders(stream, start, FirstSampleLoader(),
+  return AskLoaders(u"sound", stream, start, FirstSampleLoader(),
                     [](const Ref<TSampleLoader>& loader, const Ref<TDataStream>& from) {
                       return loader->LoadSample(from);
                     });
@@ -33,11 +34,13 @@ TSampleLoader::TSampleLoader() {
 Ref<TSampleLoader> FirstSampleLoader() { return Ref<TSampleLoader>(loaderHead); }
 
 Ref<TSampleData> LoadSample(const Ref<TObject>& source) {
-  return LoadFromOpenStream(OpenForReading(source));
+  TLoadAttempt attempt(u"LoadSample", SourceName(source));
+  return attempt.Finish(LoadFromOpenStream(OpenForReading(source)));
 }
 
 Ref<TSampleData> LoadSample(std::u16string_view url) {
-  return LoadFromOpenStream(OpenForReading(url));
+  TLoadAttempt attempt(u"LoadSample", url);
+  return attempt.Finish(LoadFromOpenStream(OpenForReading(url)));
 }
 
 int ReadAvailable(TDataStream& stream, void* buf, int count) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/load_errors.h"
 #include "stream/endian_stream.h"
 #include "stream/stream.h"
 
@@ -74,6 +75,7 @@ void InitWavLoader() {
   InitSampleModule();
   InitStreamModule();
   MakeRef<TWavSampleLoader>();
+  NoteLoaderReady(u"WAV");
 }
 
 }  // namespace kelpora

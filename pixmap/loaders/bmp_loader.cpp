@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/load_errors.h"
 #include "stream/endian_stream.h"
 #include "stream/stream.h"
 
@@ -115,6 +116,7 @@ void InitBmpLoader() {
   InitPixmapModule();
   InitStreamModule();
   MakeRef<TBmpLoader>();
+  NoteLoaderReady(u"BMP");
 }
 
 }  // namespace kelpora

@@ -10,6 +10,8 @@
 #include <csetjmp>
 #include <exception>
 
+#include "runtime/load_errors.h"
+#include "runtime/text.h"
 #include "stream/stream.h"
 
 namespace kelpora {
@@ -39,6 +41,9 @@ struct JpegDecode {
 };
 
 void ErrorExit(j_common_ptr cinfo) {
+  char message[JMSG_LENGTH_MAX] = {};
+  cinfo->err->format_message(cinfo, message);
+  NoteLoaderRejection(u"JPEG", FromBytes(message));
   std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
 }
 void EmitMessage(j_common_ptr, int) {}
@@ -164,6 +169,7 @@ void InitJpegLoader() {
   InitPixmapModule();
   InitStreamModule();
   MakeRef<TJpegLoader>();
+  NoteLoaderReady(u"JPEG");
 }
 
 }  // namespace kelpora

@@ -4,6 +4,7 @@
 #include "pixmap/loaders/jpeg_loader.h"
 #include "pixmap/loaders/png_loader.h"
 #include "pixmap/loaders/tga_loader.h"
+#include "runtime/load_errors.h"
 #include "stream/loader_chain.h"
 
 namespace kelpora {
@@ -32,19 +33,24 @@ static Ref<TPixmap> LoadFromOpenStream(const Ref<TDataStream>& stream) {
   const int start = stream->Pos();
   if (start == -1) {
     stream->Close();
+    NoteLoadReason(u"the stream cannot report its position");
     return {};
   }
-  return AskLoaders(stream, start, FirstPixmapLoader(),
+  return AskLoaders(u"picture", stream, start, FirstPixmapLoader(),
                     [](const Ref<TPixmapLoader>& loader, const Ref<TDataStream>& from) {
                       return loader->LoadFromStream(from);
                     });
 }
 
 Ref<TPixmap> LoadPixmap(const Ref<TObject>& source) {
-  return LoadFromOpenStream(OpenForReading(source));
+  TLoadAttempt attempt(u"LoadPixmap", SourceName(source));
+  return attempt.Finish(LoadFromOpenStream(OpenForReading(source)));
 }
 
-Ref<TPixmap> LoadPixmap(std::u16string_view url) { return LoadFromOpenStream(OpenForReading(url)); }
+Ref<TPixmap> LoadPixmap(std::u16string_view url) {
+  TLoadAttempt attempt(u"LoadPixmap", url);
+  return attempt.Finish(LoadFromOpenStream(OpenForReading(url)));
+}
 
 void SetPixmapLoadLimit(int64_t pixels) { loadLimit = pixels > 0 ? pixels : 0; }
 int64_t PixmapLoadLimit() { return loadLimit; }

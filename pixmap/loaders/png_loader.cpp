@@ -7,6 +7,8 @@
 #include <exception>
 #include <vector>
 
+#include "runtime/load_errors.h"
+#include "runtime/text.h"
 #include "stream/stream.h"
 
 namespace kelpora {
@@ -60,7 +62,11 @@ void ReadCallback(png_structp png, png_bytep data, png_size_t length) {
   if (failed) png_error(png, "read failed");
 }
 
-void ErrorCallback(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void ErrorCallback(png_structp png, png_const_charp message) {
+  const std::string_view text(message ? message : "");
+  NoteLoaderRejection(u"PNG", text == "read failed" ? String(u"the data ends early") : FromBytes(text));
+  png_longjmp(png, 1);
+}
 
 // Returns false when the picture is declined or libpng reports an error.
 bool Decode(png_structp png, png_infop info, PngDecode& decode) {
@@ -160,6 +166,7 @@ void InitPngLoader() {
   InitPixmapModule();
   InitStreamModule();
   MakeRef<TPngLoader>();
+  NoteLoaderReady(u"PNG");
 }
 
 }  // namespace kelpora
