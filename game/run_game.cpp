@@ -1,6 +1,7 @@
 #include "game/run_game.h"
 
 #include "audio/clips_channels.h"
+#include "framework/kelpora.h"
 #include "audio/loaders/ogg_loader.h"
 #include "audio/loaders/wav_loader.h"
 #include "audio/mixer_backend.h"
@@ -41,33 +42,6 @@ uint32_t startFlags = 0;
 
 }  // namespace
 
-void InitFrameworkModules() {
-  // Loaders are asked newest first: registering BMP, JPEG, Targa, then PNG
-  // makes the chain ask PNG, Targa, JPEG, BMP.
-  // Likewise Ogg before WAV: the WAV loader is asked first.
-  InitErrorModule();
-  InitBmpLoader();
-  InitSystemModule();
-  InitInputModule();
-  InitStreamModule();
-  InitTextStreamModule();
-  InitNetworkModule();
-  InitIncbinModule();
-  InitSampleModule();
-  InitOggLoader();
-  InitOutlineFontModule();
-  InitWavLoader();
-  InitGLGraphicsModule();
-  InitJpegLoader();
-  InitVex2DModule();
-  InitAudioModule();
-  InitImageFontModule();
-  InitGNetModule();
-  InitGLDriverModule();
-  InitTgaLoader();
-  InitMixerBackendModule();
-  InitPngLoader();
-}
 
 int32_t RunGame() {
   static bool ran = false;
@@ -75,7 +49,7 @@ int32_t RunGame() {
   ran = true;
   size_t releaseMark = DeferredReleaseMark();
 
-  InitFrameworkModules();
+  InitKelpora();
   if (!(startFlags & GUARD_LAYERS)) {
     Layers() = MakeRef<TObjectList>();
     startFlags |= GUARD_LAYERS;

@@ -10,7 +10,4 @@ namespace kelpora::game {
 // call returns 0 at once.
 int32_t RunGame();
 
-// Initialises every framework module the game relies on, each once.
-void InitFrameworkModules();
-
 }  // namespace kelpora::game

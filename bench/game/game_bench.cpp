@@ -5,6 +5,7 @@
 
 #include "audio/clips_channels.h"
 #include "audio/loaders/sample_loader.h"
+#include "framework/kelpora.h"
 #include "game/game_files.h"
 #include "game/level_scene.h"
 #include "game/parallax_layer.h"
@@ -25,14 +26,14 @@ const char16_t* const kLevelFiles[] = {
     u"DATAS/fond.jpg",    u"DATAS/lune.png",    u"DATAS/la-vask.png"};
 
 void DecodeLogo(benchmark::State& state) {
-  InitFrameworkModules();
+  InitKelpora();
   String url = RegisterGameFile(u"intro/logo-tamo.jpg");
   for (auto _ : state) benchmark::DoNotOptimize(LoadPixmap(url));
 }
 BENCHMARK(DecodeLogo)->Unit(benchmark::kMillisecond);
 
 void DecodeLevelFiles(benchmark::State& state) {
-  InitFrameworkModules();
+  InitKelpora();
   for (auto _ : state)
     for (auto name : kLevelFiles) benchmark::DoNotOptimize(LoadPixmap(RegisterGameFile(name)));
 }
@@ -42,7 +43,7 @@ BENCHMARK(DecodeLevelFiles)->Unit(benchmark::kMillisecond);
 // while the loading screen shows: each load beside the decoding alone, which
 // is the least a load can cost.
 void DecodeMusic(benchmark::State& state, const char16_t* name) {
-  InitFrameworkModules();
+  InitKelpora();
   String url = RegisterGameFile(name);
   for (auto _ : state) benchmark::DoNotOptimize(LoadSample(url));
 }
@@ -54,7 +55,7 @@ BENCHMARK_CAPTURE(DecodeMusic, level, u"DATAS/music-level1.ogg")
     ->Iterations(3);
 
 void LoadMusic(benchmark::State& state, const char16_t* name) {
-  InitFrameworkModules();
+  InitKelpora();
   String url = RegisterGameFile(name);
   for (auto _ : state) benchmark::DoNotOptimize(LoadClip(url, 1));
 }
@@ -66,7 +67,7 @@ BENCHMARK_CAPTURE(LoadMusic, level, u"DATAS/music-level1.ogg")
     ->Iterations(3);
 
 void LoadLevel(benchmark::State& state) {
-  InitFrameworkModules();
+  InitKelpora();
   OpenCanvas(640, 480, 0, 60 | CANVAS_NO_SYNC);
   for (auto _ : state) LoadLevelOne();
   CloseCanvas();
@@ -74,7 +75,7 @@ void LoadLevel(benchmark::State& state) {
 BENCHMARK(LoadLevel)->Unit(benchmark::kMillisecond);
 
 void LevelFrame(benchmark::State& state) {
-  InitFrameworkModules();
+  InitKelpora();
   OpenCanvas(640, 480, 0, 60 | CANVAS_NO_SYNC);
   LoadLevelOne();
   Layers() = MakeRef<TObjectList>();
