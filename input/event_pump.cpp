@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstdlib>
+#include <string>
 
 #include "graphics/x11_platform.h"
+#include "input/input_events.h"
+#include "runtime/startup.h"
 #include "runtime/system_driver.h"
 #include "runtime/termination.h"
 
@@ -90,6 +93,86 @@ constexpr std::array<uint8_t, 256> keyTable = MakeKeyTable();
 
 int32_t KeyCodeOf(XKeyEvent& event) { return TranslateKeysym(XLookupKeysym(&event, 0)); }
 
+// Typed text comes through an input context of the current window, so that
+// compose sequences and input methods give the characters they make.
+struct TTextInput {
+  XIM method = nullptr;
+  XIC context = nullptr;
+  Window window = 0;
+  bool methodTried = false;
+};
+TTextInput textInput;
+
+void CloseTextInput() {
+  if (textInput.context) XDestroyIC(textInput.context);
+  if (textInput.method) XCloseIM(textInput.method);
+  textInput = {};
+  textInput.methodTried = true;  // the connection is going: never again
+}
+
+XIC TextContext(Display* display) {
+  const Window window = X11CurrentWindow();
+  if (window == textInput.window) return textInput.context;
+  if (textInput.context) XDestroyIC(textInput.context);
+  textInput.context = nullptr;
+  textInput.window = window;
+  if (!textInput.methodTried) {
+    textInput.methodTried = true;
+    XSetLocaleModifiers("");
+    textInput.method = XOpenIM(display, nullptr, nullptr, nullptr);
+    // Closed before the window layer's hook closes the connection.
+    if (textInput.method) AddExitHook(CloseTextInput);
+  }
+  if (textInput.method && window) {
+    textInput.context = XCreateIC(textInput.method, XNInputStyle, XIMPreeditNothing | XIMStatusNothing,
+                                  XNClientWindow, window, XNFocusWindow, window, nullptr);
+  }
+  return textInput.context;
+}
+
+// The UTF-8 text of a key press: through the input context when there is
+// one, otherwise the keysym's Latin-1 character.
+std::string TypedText(Display* display, XKeyEvent& event) {
+  char text[64];
+  KeySym keysym = 0;
+  int length = 0;
+  if (XIC context = TextContext(display)) {
+    Status status = 0;
+    length = Xutf8LookupString(context, &event, text, sizeof text - 1, &keysym, &status);
+    if (status != XLookupChars && status != XLookupBoth) length = 0;
+  } else {
+    length = XLookupString(&event, text, sizeof text - 1, &keysym, nullptr);
+    if (length > 0 && static_cast<unsigned char>(text[0]) >= 0x80) {
+      const unsigned char c = static_cast<unsigned char>(text[0]);
+      text[0] = static_cast<char>(0xC0 | (c >> 6));
+      text[1] = static_cast<char>(0x80 | (c & 0x3F));
+      length = 2;
+    }
+  }
+  std::string typed(text, length > 0 ? static_cast<size_t>(length) : 0);
+  // Control characters (Return, Tab, Backspace, Escape) are keys, not text.
+  std::erase_if(typed, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return typed;
+}
+
+void PushKeyEvent(TInputEventKind kind, int32_t code, Time time, bool repeat) {
+  TInputEvent event;
+  event.kind = kind;
+  event.code = code;
+  event.timeMs = static_cast<uint32_t>(time);
+  event.repeat = repeat;
+  PushInputEvent(std::move(event));
+}
+
+// The server's auto-repeat sends a release and a press of the held key with
+// one time stamp; a real release is followed by something else.
+bool IsRepeatRelease(Display* display, const XKeyEvent& release) {
+  if (!XEventsQueued(display, QueuedAfterReading)) return false;
+  XEvent next;
+  XPeekEvent(display, &next);
+  return next.type == KeyPress && next.xkey.keycode == release.keycode && next.xkey.time == release.time;
+}
+
 void Hit(int32_t code) {
   ++input.hits[code];  // wraps modulo 256
   input.down[code] = 1;
@@ -113,17 +196,17 @@ void OnKeyPress(XKeyEvent& event, std::array<uint8_t, 256>& pendingRelease) {
   }
 }
 
-void OnButton(int button, bool pressed) {
-  if (pressed && button == 4) {
-    ++input.wheel;
-    return;
-  }
-  if (pressed && button == 5) {
-    --input.wheel;
+void OnButton(int button, bool pressed, Time time) {
+  if (button == 4 || button == 5) {
+    if (!pressed) return;
+    input.wheel += button == 4 ? 1 : -1;
+    PushKeyEvent(INPUT_WHEEL, button == 4 ? 1 : -1, time, false);
     return;
   }
   int32_t code = ButtonCode(button);
   if (code < 0 || code > 255) return;
+  // Events number buttons 1 left, 2 right, 3 middle, as the polled queries do.
+  PushKeyEvent(pressed ? INPUT_BUTTON_DOWN : INPUT_BUTTON_UP, code == 4 ? 3 : code, time, false);
   if (pressed) {
     if (!input.down[code]) Hit(code);
   } else {
@@ -150,21 +233,50 @@ void RunEventPump() {
   Display* display = X11Display();
   if (!display) return;
   XFlush(display);
+  unsigned repeatKeycode = 0;  // the next press of this keycode is an auto-repeat
   while (XPending(display)) {
     XEvent event;
     XNextEvent(display, &event);
+    // The input method sees every event first; a key it keeps (part of a
+    // compose sequence) still counts as pressed for the polled state.
+    const bool forInputMethod = TextContext(display) && XFilterEvent(&event, None);
     switch (event.type) {
-      case KeyPress:
+      case KeyPress: {
+        if (event.xkey.keycode == 0) {
+          // The input method's own event: the text it composed.
+          if (!forInputMethod) {
+            std::string typed = TypedText(display, event.xkey);
+            if (!typed.empty()) PushInputEvent({INPUT_TEXT, 0, static_cast<uint32_t>(event.xkey.time), false, typed});
+          }
+          break;
+        }
+        const bool repeat = repeatKeycode == event.xkey.keycode;
+        repeatKeycode = 0;
+        PushKeyEvent(INPUT_KEY_DOWN, KeyCodeOf(event.xkey), event.xkey.time, repeat);
+        if (!forInputMethod) {
+          std::string typed = TypedText(display, event.xkey);
+          if (!typed.empty()) PushInputEvent({INPUT_TEXT, 0, static_cast<uint32_t>(event.xkey.time), repeat, typed});
+        }
         OnKeyPress(event.xkey, pendingRelease);
         break;
+      }
       case KeyRelease:
+        if (IsRepeatRelease(display, event.xkey)) {
+          repeatKeycode = event.xkey.keycode;
+        } else {
+          PushKeyEvent(INPUT_KEY_UP, KeyCodeOf(event.xkey), event.xkey.time, false);
+        }
         pendingRelease[KeyCodeOf(event.xkey)] = 1;
         break;
       case ButtonPress:
-        OnButton(static_cast<int>(event.xbutton.button), true);
+        OnButton(static_cast<int>(event.xbutton.button), true, event.xbutton.time);
         break;
       case ButtonRelease:
-        OnButton(static_cast<int>(event.xbutton.button), false);
+        OnButton(static_cast<int>(event.xbutton.button), false, event.xbutton.time);
+        break;
+      case MappingNotify:
+        // Keys were given other symbols: look them up anew from now on.
+        XRefreshKeyboardMapping(&event.xmapping);
         break;
       case MotionNotify:
         input.pointerX = event.xmotion.x;

@@ -11,12 +11,15 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "graphics/gl_driver.h"
 #include "graphics/glx_window.h"
 #include "graphics/x11_platform.h"
 #include "input/event_pump.h"
+#include "input/input_events.h"
 #include "input/keyboard_mouse.h"
 #include "vex2d/graphics_mode.h"
 #include "x_display.h"
@@ -186,6 +189,7 @@ class InputTest : public ::testing::Test {
     PumpEvents();
     ClearKeyState();
     ClearMouseState();
+    ClearInputEvents();
   }
   void TearDown() override {
     if (tester_) XCloseDisplay(tester_);
@@ -343,6 +347,103 @@ TEST_F(InputTest, WaitFunctionsReturnWhatArrives) {
   });
   EXPECT_EQ(WaitMouseButton(), 2) << "right is button 2";
   sender.join();
+}
+
+// Events sent a few milliseconds apart, as hands do, all inside one frame.
+TEST_F(InputTest, EventQueueKeepsEveryPressAndReleaseInOrder) {
+  struct Step {
+    bool key;        // a key (else a mouse button)
+    unsigned which;  // keysym or X button
+    bool press;
+    TInputEventKind kind;
+    int32_t code;
+  };
+  std::vector<Step> steps;
+  for (int i = 0; i < 10; ++i) {
+    steps.push_back({true, XK_x, true, INPUT_KEY_DOWN, KEY_X});
+    steps.push_back({true, XK_x, false, INPUT_KEY_UP, KEY_X});
+  }
+  steps.push_back({false, 3, true, INPUT_BUTTON_DOWN, 2});
+  steps.push_back({false, 3, false, INPUT_BUTTON_UP, 2});
+  steps.push_back({false, 2, true, INPUT_BUTTON_DOWN, 3});
+  steps.push_back({false, 5, true, INPUT_WHEEL, -1});
+  steps.push_back({false, 2, false, INPUT_BUTTON_UP, 3});
+  for (const Step& step : steps) {
+    if (step.key) {
+      XTestFakeKeyEvent(tester_, XKeysymToKeycode(tester_, step.which), step.press, 2);
+    } else {
+      XTestFakeButtonEvent(tester_, step.which, step.press, 2);
+      if (step.which >= 4) XTestFakeButtonEvent(tester_, step.which, false, 2);  // the wheel's click ends at once
+    }
+  }
+  Frame();
+
+  uint32_t lastTime = 0;
+  size_t next = 0;
+  int typed = 0;
+  TInputEvent event;
+  while (NextInputEvent(event)) {
+    if (event.kind == INPUT_TEXT) {
+      EXPECT_EQ(event.text, "x");
+      EXPECT_EQ(steps[next - 1].kind, INPUT_KEY_DOWN) << "text follows its key";
+      ++typed;
+      continue;
+    }
+    ASSERT_LT(next, steps.size()) << "more events than were sent";
+    EXPECT_EQ(event.kind, steps[next].kind) << "event " << next;
+    EXPECT_EQ(event.code, steps[next].code) << "event " << next;
+    EXPECT_FALSE(event.repeat) << "event " << next;
+    EXPECT_GE(event.timeMs, lastTime) << "event " << next;
+    lastTime = event.timeMs;
+    ++next;
+  }
+  EXPECT_EQ(next, steps.size());
+  EXPECT_EQ(typed, 10);
+}
+
+// Keys mapped to "é" and "€" type them as UTF-8 through the input method.
+TEST_F(InputTest, TypedTextArrivesAsUtf8) {
+  int low = 0, high = 0, perCode = 0;
+  XDisplayKeycodes(tester_, &low, &high);
+  KeySym* map = XGetKeyboardMapping(tester_, low, high - low + 1, &perCode);
+  // Two key codes with nothing on them, put back as they were afterwards.
+  std::vector<KeyCode> spare;
+  for (int code = high; code >= low && spare.size() < 2; --code) {
+    bool empty = true;
+    for (int i = 0; i < perCode; ++i) empty = empty && map[(code - low) * perCode + i] == NoSymbol;
+    if (empty) spare.push_back(static_cast<KeyCode>(code));
+  }
+  XFree(map);
+  ASSERT_EQ(spare.size(), 2u);
+  const struct {
+    KeySym keysym;
+    const char* utf8;
+  } cases[] = {{XK_eacute, "\xC3\xA9"}, {XK_EuroSign, "\xE2\x82\xAC"}};
+  for (size_t i = 0; i < 2; ++i) {
+    KeySym keysym = cases[i].keysym;
+    XChangeKeyboardMapping(tester_, spare[i], 1, &keysym, 1);
+  }
+  Sync();
+  PumpEvents();  // the mapping change reaches our connection
+  ClearInputEvents();
+  for (size_t i = 0; i < 2; ++i) {
+    XTestFakeKeyEvent(tester_, spare[i], True, 2);
+    XTestFakeKeyEvent(tester_, spare[i], False, 2);
+  }
+  Frame();
+  std::vector<std::string> texts;
+  TInputEvent event;
+  while (NextInputEvent(event)) {
+    if (event.kind == INPUT_TEXT) texts.push_back(event.text);
+  }
+  for (size_t i = 0; i < 2; ++i) {
+    KeySym none = NoSymbol;
+    XChangeKeyboardMapping(tester_, spare[i], 1, &none, 1);
+  }
+  Sync();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], cases[0].utf8);
+  EXPECT_EQ(texts[1], cases[1].utf8);
 }
 
 }  // namespace
