@@ -42,6 +42,7 @@ constexpr int CHUNK_FRAMES = 8192;
 // How long the decoder thread sleeps when every ring is topped up: a ring
 // holds far more than this, so it never runs low between two looks.
 constexpr auto IDLE_WAIT = std::chrono::milliseconds(20);
+constexpr auto STOP_WAIT = std::chrono::seconds(2);
 
 void Finish(StreamFeed& feed) {
   feed.pcm->ring->finish();
@@ -130,14 +131,20 @@ class DecoderThread {
  private:
   static void StopAtExit() { Get().Stop(); }
 
+  // A decoder stuck in a read that never returns (a stalled network stream)
+  // must not hold the process back: after a while it is left to the exit.
   void Stop() {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      stop_ = true;
-      wake_.notify_all();
+    std::unique_lock<std::mutex> guard(mutex_);
+    stop_ = true;
+    wake_.notify_all();
+    if (!thread_.joinable()) return;
+    if (!refilled_.wait_for(guard, STOP_WAIT, [&] { return ended_; })) {
+      thread_.detach();
+      return;
     }
-    if (thread_.joinable()) thread_.join();
-    std::lock_guard<std::mutex> guard(mutex_);
+    guard.unlock();
+    thread_.join();
+    guard.lock();
     for (auto& feed : feeds_) Drop(*feed);
     feeds_.clear();
   }
@@ -178,6 +185,8 @@ class DecoderThread {
         wake_.wait_for(guard, IDLE_WAIT);
       }
     }
+    ended_ = true;
+    refilled_.notify_all();
   }
 
   std::mutex mutex_;
@@ -187,6 +196,7 @@ class DecoderThread {
   uint64_t round_ = 0;      // rounds begun
   uint64_t idleRound_ = 0;  // the last round that left every ring topped up
   bool stop_ = false;
+  bool ended_ = false;  // Run has returned
   std::thread thread_;
 };
 
