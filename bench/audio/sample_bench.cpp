@@ -135,6 +135,7 @@ void StreamLevelMusic(benchmark::State& state) {
     const int64_t before = StreamDecoderCpuTime();
     Ref<TSoundClip> clip = StreamClip(url, 0);
     Ref<TPlayChannel> channel = StartClip(clip, nullptr);
+    WaitForStreamRefill(10000);
     while (ChannelIsPlaying(channel)) {
       for (int pass = 0; pass < 48; ++pass) device->render(nullptr, 1024);
       frames += 48 * 1024;
