@@ -172,6 +172,7 @@ int mixer::mixvoice(sound* voice, int n) {
   if (frames == 0) return 0;  // nothing to mix: any ramp waits for the next pass
 
   const pcmsample* pcm = voice->pcm;
+  if (pcm->ring) return mixstream(voice, frames);
   const bool stereo = pcm->channels != 1;
   const bool eight = pcm->bits == 8;
   const uint64_t channels = stereo ? 2 : 1;
@@ -209,6 +210,67 @@ int mixer::mixvoice(sound* voice, int n) {
                                       targetAdvance, end, loop, v, w, p, d);
   }
   voice->position = pos;
+  return ended ? 1 : 0;
+}
+
+// A streamed voice plays its ring as if the ring's frames were a sample that
+// starts at the read position: the same loops, so it sounds exactly as the
+// loaded sound would. Its position counts from the read position, and the
+// frames it moved past are handed back to the decoder after the pass. A loop
+// is the decoder's business (it writes the start again after the end), so
+// here the voice only ends once the ring is finished and played out. A pass
+// the ring cannot cover is silence: the position stays, so the voice resumes
+// where it stopped once the decoder catches up.
+int mixer::mixstream(sound* voice, int frames) {
+  streamring* ring = voice->pcm->ring;
+  const int rateOfSound = voice->pcm->rate;
+  int32_t rate = voice->rate.load(std::memory_order_relaxed);
+  const int32_t targetRate = voice->targetRate.load(std::memory_order_relaxed);
+  // One pass never needs more frames than the ring holds.
+  const int most = std::min(ring->capacity(), STREAM_RING_FRAMES) - 2;
+  const uint64_t limit = (static_cast<uint64_t>(most) << 33) / static_cast<uint64_t>(frames);
+  const uint64_t advance =
+      std::min(static_cast<uint64_t>(StepOf(rate, rateOfSound, outputRate)) << 17, limit);
+  const uint64_t targetAdvance =
+      std::min(static_cast<uint64_t>(StepOf(targetRate, rateOfSound, outputRate)) << 17, limit);
+  int16_t v = voice->volume.load(std::memory_order_relaxed);
+  const int16_t w = voice->targetVolume.load(std::memory_order_relaxed);
+  const int p = voice->targetPan.load(std::memory_order_relaxed);
+  const int d = voice->targetDepth.load(std::memory_order_relaxed);
+
+  const bool finished = ring->finished();
+  const int ready = ring->readable();
+  uint64_t pos = voice->position;
+  const uint64_t widest = std::max(advance, targetAdvance);
+  const int64_t needed = static_cast<int64_t>((pos + (frames - 1) * widest) >> 33) + 1;
+  if (!finished && needed > ready) {
+    streamSilence_.fetch_add(frames, std::memory_order_relaxed);
+    return 0;
+  }
+  const int copied = static_cast<int>(std::min<int64_t>(needed, ready));
+  ring->copy(streamFrames_.data(), 0, copied);
+  const auto* data = reinterpret_cast<const uint8_t*>(streamFrames_.data());
+  const uint64_t end = finished ? static_cast<uint64_t>(ready) << 33 : uint64_t{1} << 62;
+  bool ended;
+  if (pos >= end) {
+    ended = true;
+  } else if (v == w && advance == targetAdvance) {
+    if (w == 0) {
+      pos += frames * advance;
+      ended = pos >= end;
+    } else {
+      ended = PLAIN_LOOPS[0][1](data, accumulator_.data(), frames, pos, advance, end, false,
+                                GainsOf(w, p, d));
+    }
+  } else {
+    voice->volume.compare_exchange_strong(v, w, std::memory_order_relaxed);
+    voice->rate.compare_exchange_strong(rate, targetRate, std::memory_order_relaxed);
+    ended = RAMP_LOOPS[0][1](data, accumulator_.data(), frames, pos, advance, targetAdvance, end,
+                             false, v, w, p, d);
+  }
+  const int passed = static_cast<int>(std::min<uint64_t>(pos >> 33, static_cast<uint64_t>(ready)));
+  ring->consume(passed);
+  voice->position = pos - (static_cast<uint64_t>(passed) << 33);
   return ended ? 1 : 0;
 }
 

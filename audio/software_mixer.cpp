@@ -34,11 +34,23 @@ pcmsample* pcmsample_create(int length, int bits, int channels, int rate, int lo
   return pcm;
 }
 
+pcmsample* pcmsample_createstream(int rate, int capacity) {
+  if (rate < 1) return nullptr;
+  auto* pcm = new pcmsample;
+  pcm->rate = rate;
+  pcm->channels = 2;
+  pcm->bits = 16;
+  pcm->bytesPerFrame = 4;
+  pcm->ring = new streamring(capacity);
+  return pcm;
+}
+
 void pcmsample_retain(pcmsample* pcm) { pcm->references.fetch_add(1, std::memory_order_relaxed); }
 
 void pcmsample_release(pcmsample* pcm) {
   if (pcm && pcm->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     std::free(pcm->data);
+    delete pcm->ring;
     delete pcm;
   }
 }
@@ -101,7 +113,8 @@ void sound::resetsettings() {
 mixer::mixer(int count)
     : count(std::max(count, 0)),
       accumulator_(static_cast<size_t>(this->count)),
-      spill_(static_cast<size_t>(this->count)) {}
+      spill_(static_cast<size_t>(this->count)),
+      streamFrames_(2 * static_cast<size_t>(STREAM_RING_FRAMES)) {}
 
 mixer::~mixer() {
   for (auto& voice : voices_) pcmsample_release(voice->pcm);
@@ -155,8 +168,8 @@ void mixer::sparevoice(sound* voice) {
 }
 
 sound* mixer::start(pcmsample* pcm, const sound* templ, int state) {
-  if (!pcm || pcm->channels == 0 || pcm->length <= 0 || !pcm->data || outputRate == 0)
-    return nullptr;
+  if (!pcm || pcm->channels == 0 || outputRate == 0) return nullptr;
+  if (!pcm->ring && (pcm->length <= 0 || !pcm->data)) return nullptr;
   const int w = pendingWrite_.load(std::memory_order_relaxed);
   const int next = (w + 1) & (MIX_RING_SLOTS - 1);
   if (next == pendingRead_.load(std::memory_order_acquire)) return nullptr;  // ring full
@@ -398,6 +411,8 @@ int audio_writesample(pcmsample* pcm, const void* data, int frames) {
   pcm->written += n;
   return n;
 }
+
+int64_t audio_streamsilence() { return Engine() ? Engine()->streamsilence() : 0; }
 
 // The reference is dropped even after audio_close: the count alone decides
 // when the data may go, and a clip outliving the device must not leak it.

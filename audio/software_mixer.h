@@ -19,6 +19,8 @@
 #include <memory>
 #include <vector>
 
+#include "audio/stream_ring.h"
+
 namespace kelpora {
 
 constexpr int32_t MIX_RATE_UNITY = 65536;
@@ -51,12 +53,18 @@ struct pcmsample {
   int loop = 0;
   uint8_t* data = nullptr;
   uint8_t* writePointer = nullptr;
+  // A streamed sound has no data: its 16-bit stereo frames come through this
+  // ring, which the sample owns. `length` is then 0.
+  streamring* ring = nullptr;
 };
 
 // Makes a sample of `length` frames, zero-filled, or null for a shape the
 // mixer cannot play (length below 0, channels other than 1 or 2, a size beyond
 // 2^31 bytes). Any `bits` but 8 is stored as 16-bit.
 pcmsample* pcmsample_create(int length, int bits, int channels, int rate, int loop);
+// A streamed sound of 16-bit stereo frames at `rate`, read from a new ring
+// of `capacity` frames; null for a rate below 1.
+pcmsample* pcmsample_createstream(int rate, int capacity = STREAM_RING_FRAMES);
 // Adds one reference.
 void pcmsample_retain(pcmsample* pcm);
 // Drops one reference; the last one frees the data and the record.
@@ -156,6 +164,9 @@ class mixer : public output {
 
   // Voice objects made so far (program thread).
   int voicecount() const { return static_cast<int>(voices_.size()); }
+  // Output frames that streamed voices played as silence because their ring
+  // had not been refilled in time (any thread may read it).
+  int64_t streamsilence() const { return streamSilence_.load(std::memory_order_relaxed); }
 
   int count;
   int outputRate = 0;
@@ -164,12 +175,16 @@ class mixer : public output {
 
  private:
   int mixvoice(sound* voice, int n);
+  int mixstream(sound* voice, int frames);
   bool recycle(sound* voice);
 
   std::vector<int32_t> accumulator_;
   // Wide sums of the voices mixed so far in this pass, used only when a pass
   // has more voices than the 32-bit accumulator can add without overflow.
   std::vector<int64_t> spill_;
+  // A streamed voice's frames for one pass, copied out of its ring.
+  std::vector<int16_t> streamFrames_;
+  std::atomic<int64_t> streamSilence_{0};
   sound* active_ = nullptr;
   std::array<sound*, MIX_RING_SLOTS> pending_{};
   std::array<sound*, MIX_RING_SLOTS> free_{};
@@ -256,6 +271,8 @@ void audio_setdepth(int handle, float depth);
 pcmsample* audio_newsample(int length, int bits, int channels, int rate, const void* data,
                            int loop);
 int audio_writesample(pcmsample* pcm, const void* data, int frames);
+// The open mixer's streamsilence(), 0 without one.
+int64_t audio_streamsilence();
 void audio_releasesample(pcmsample* pcm);
 
 }  // namespace kelpora

@@ -1,5 +1,7 @@
 // Plays a WAV or Ogg Vorbis file given on the command line, over and over,
-// through the sound clip and channel interface:
+// through the sound clip and channel interface. Ogg files are streamed (decoded
+// while they play, so a long one starts at once and is never held whole in
+// memory); WAV files are loaded.
 //   Space        pause / resume
 //   Up / Down    volume
 //   Left / Right pan
@@ -13,6 +15,7 @@
 #include "audio/loaders/ogg_loader.h"
 #include "audio/loaders/wav_loader.h"
 #include "audio/mixer_backend.h"
+#include "audio/stream_clip.h"
 #include "graphics/gl_driver.h"
 #include "input/keyboard_mouse.h"
 #include "runtime/startup.h"
@@ -65,7 +68,10 @@ void Main() {
   // changed the working directory to the executable's folder.
   String path = arguments[1];
   if (!path.starts_with(u"/")) path = ApplicationState.startDir + u"/" + path;
-  Ref<TSoundClip> clip = LoadClip(path, 1);  // nonzero flags: loop
+  // Nonzero flags: loop. StreamClip answers none for anything but Ogg Vorbis.
+  Ref<TSoundClip> clip = StreamClip(path, 1);
+  const bool streamed = static_cast<bool>(clip);
+  if (!clip) clip = LoadClip(path, 1);
   if (!clip) {
     std::fprintf(stderr, "sound_player: cannot load %s\n", ToBytes(arguments[1]).c_str());
     std::exit(1);
@@ -76,7 +82,7 @@ void Main() {
   bool paused = false;
   OpenCanvas(640, 480, 0, 60);
   SetClearColor(24, 16, 40);
-  Report(u"playing " + arguments[1]);
+  Report((streamed ? u"streaming " : u"playing ") + arguments[1]);
   while (!KeyHits(KEY_ESCAPE)) {
     if (KeyHits(KEY_SPACE)) {
       paused = !paused;

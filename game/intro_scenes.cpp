@@ -1,5 +1,6 @@
 #include "game/intro_scenes.h"
 
+#include "audio/stream_clip.h"
 #include "game/game_files.h"
 #include "input/keyboard_mouse.h"
 #include "vex2d/draw_state.h"
@@ -42,7 +43,7 @@ int32_t NextCreditsX(int32_t x) {
 
 int32_t ShowTitleScene() {
   // The music starts first, so it already plays while the title picture decodes.
-  titleMusic = LoadClip(RegisterGameFile(u"intro/intromusic.ogg"), 1);
+  titleMusic = StreamClip(RegisterGameFile(u"intro/intromusic.ogg"), 1);
   titleChannel = StartClip(titleMusic, nullptr);
   titlePicture = LoadPicture(RegisterGameFile(u"intro/introtitre.jpg"), -1);
   while (!KeyHits(KEY_ESCAPE)) {

@@ -1,5 +1,6 @@
 #include "game/level_scene.h"
 
+#include "audio/stream_clip.h"
 #include "game/frame_timing.h"
 #include "game/game_files.h"
 #include "game/parallax_layer.h"
@@ -53,7 +54,7 @@ int32_t LoadLevelOne() {
     layerPictures[i] = LoadPicture(RegisterGameFile(levelLayers[i].file), -1);
   backgroundPicture = LoadPicture(RegisterGameFile(u"DATAS/fond.jpg"), -1);
   moonPicture = LoadPicture(RegisterGameFile(u"DATAS/lune.png"), 1);
-  levelMusic = LoadClip(RegisterGameFile(u"DATAS/music-level1.ogg"), 1);  // started with the level
+  levelMusic = StreamClip(RegisterGameFile(u"DATAS/music-level1.ogg"), 1);  // started with the level
   heroPicture = LoadAnimPicture(RegisterGameFile(u"DATAS/la-vask.png"), 80, 104, 0, 6, -1);
   ClearScreen();
   return 0;

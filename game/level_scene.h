@@ -25,7 +25,7 @@ extern std::array<Ref<TPicture>, 12> layerPictures;
 extern Ref<TPicture> backgroundPicture;
 extern Ref<TPicture> moonPicture;
 extern Ref<TPicture> heroPicture;
-// The level music: loaded with the level, started when the level loop begins.
+// The level music: opened with the level and streamed from when the level loop begins.
 extern Ref<TSoundClip> levelMusic;
 extern Ref<TPlayChannel> levelChannel;
 extern int32_t heroTick;

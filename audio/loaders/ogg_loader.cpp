@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <exception>
+#include <utility>
 
 #include "runtime/load_errors.h"
 #include "stream/stream.h"
@@ -67,8 +68,12 @@ size_t ReadCallback(void* buffer, size_t size, size_t count, void* datasource) {
   if (size == 0 || count == 0 || source->error) return 0;
   if (count > size_t(INT_MAX) / size) count = size_t(INT_MAX) / size;
   try {
-    const int got = ReadAvailable(*source->stream, buffer, int(size * count));
-    return size_t(got) / size;
+    // A stream without a position has no end to wait for: what one read
+    // gives is all there is for now, and 0 is the end.
+    const int got = source->stream->Pos() == -1
+                        ? source->stream->Read(buffer, int(size * count))
+                        : ReadAvailable(*source->stream, buffer, int(size * count));
+    return size_t(got > 0 ? got : 0) / size;
   } catch (...) {
     source->error = std::current_exception();
     errno = EIO;
@@ -121,97 +126,88 @@ long TellCallback(void* datasource) {
 // byte. Announced totals beyond it are corrupt and are not allocated.
 constexpr int64_t MAX_FRAMES_PER_BYTE = 4096;
 
-class Decoder {
- public:
-  explicit Decoder(TDataStream& stream)
-      : source_{&stream, nullptr}, bytes_(int64_t(stream.Size()) - stream.Pos()) {}
-  ~Decoder() {
-    if (open_) ov_clear(&file_);
-  }
+}  // namespace
 
-  bool Open() {
-    const ov_callbacks callbacks = {ReadCallback, SeekCallback, CloseCallback, TellCallback};
-    open_ = ov_open_callbacks(&source_, &file_, nullptr, 0, callbacks) == 0;
-    RaiseKeptError();
-    return open_;
-  }
+struct TOggDecoder::State {
+  Source source;
+  OggVorbis_File file{};
+  bool open = false;
+};
 
-  Ref<TSampleData> Decode() {
-    const int64_t total = ov_pcm_total(&file_, 0);
-    const vorbis_info* info = ov_info(&file_, -1);
-    if (total < 0 || !info || info->channels < 1 || info->rate < 1 || info->rate > INT_MAX)
-      return {};
-    channels_ = info->channels;
-    rate_ = info->rate;
-    if (channels_ > MAX_DOWNMIX_CHANNELS) return {};
-    if (total > INT_MAX || (bytes_ > 0 && total > bytes_ * MAX_FRAMES_PER_BYTE)) return {};
+TOggDecoder::TOggDecoder(const Ref<TDataStream>& stream)
+    : stream_(stream), state_(std::make_unique<State>()) {
+  state_->source = {stream.get(), nullptr};
+}
 
-    Ref<TSampleData> sample = TSampleData::Create(
-        int(total), int(rate_), channels_ == 1 ? SAMPLE_MONO16LE : SAMPLE_STEREO16LE);
-    if (!sample) return {};
-    const int decoded = channels_ <= 2 ? DecodeDirect(*sample) : DecodeDownmixed(*sample);
-    if (decoded < 0) return {};
-    sample->Shorten(decoded);
-    return sample;
-  }
+TOggDecoder::~TOggDecoder() {
+  if (state_->open) ov_clear(&state_->file);
+}
 
- private:
-  // ov_read into `out`; the frames it gave, 0 at the end or at a change of
-  // layout, -1 when decoding failed.
-  int ReadFrames(char* out, int64_t maxFrames) {
-    const int frameBytes = 2 * channels_;
-    const int64_t want = maxFrames * frameBytes;
+bool TOggDecoder::Open() {
+  const ov_callbacks callbacks = {ReadCallback, SeekCallback, CloseCallback, TellCallback};
+  state_->open = ov_open_callbacks(&state_->source, &state_->file, nullptr, 0, callbacks) == 0;
+  RaiseKeptError();
+  if (!state_->open) return false;
+  const vorbis_info* info = ov_info(&state_->file, -1);
+  if (!info || info->channels < 1 || info->channels > MAX_DOWNMIX_CHANNELS || info->rate < 1 ||
+      info->rate > INT_MAX)
+    return false;
+  channels_ = info->channels;
+  rate_ = info->rate;
+  seekable_ = ov_seekable(&state_->file) != 0;
+  length_ = seekable_ ? ov_pcm_total(&state_->file, 0) : -1;
+  if (seekable_ && length_ < 0) return false;
+  left_ = length_;
+  return true;
+}
+
+int TOggDecoder::Read(int16_t* out, int frames) {
+  if (frames <= 0 || left_ == 0) return 0;
+  if (left_ > 0 && frames > left_) frames = int(left_);
+  const int n = channels_ <= 2 ? ReadFrames(reinterpret_cast<char*>(out), frames)
+                               : ReadDownmixed(out, frames);
+  if (n > 0 && left_ > 0) left_ -= n;
+  return n;
+}
+
+int TOggDecoder::ReadFrames(char* out, int frames) {
+  const int frameBytes = 2 * channels_;
+  const int64_t want = int64_t(frames) * frameBytes;
+  for (;;) {
     int link = 0;
-    const long n = ov_read(&file_, out, int(want < (1 << 30) ? want : (1 << 30)), 0, 2, 1, &link);
+    const long n =
+        ov_read(&state_->file, out, int(want < (1 << 30) ? want : (1 << 30)), 0, 2, 1, &link);
     RaiseKeptError();
+    // A hole (a damaged or missing page) only loses its own stretch.
+    if (n == OV_HOLE) continue;
     if (n < 0) return -1;
     if (n == 0) return 0;
-    const vorbis_info* info = ov_info(&file_, link);
+    const vorbis_info* info = ov_info(&state_->file, link);
     if (!info || info->channels != channels_ || info->rate != rate_) return 0;
     return int(n / frameBytes);
   }
+}
 
-  int DecodeDirect(TSampleData& sample) {
-    int done = 0;
-    while (done < sample.length) {
-      const int n = ReadFrames(reinterpret_cast<char*>(sample.data) + int64_t(done) * 2 * channels_,
-                               sample.length - done);
-      if (n < 0) return -1;
-      if (n == 0) break;
-      done += n;
-    }
-    return done;
+int TOggDecoder::ReadDownmixed(int16_t* out, int frames) {
+  constexpr int SLICE = 1024;
+  int16_t pcm[SLICE * MAX_DOWNMIX_CHANNELS];
+  const int n = ReadFrames(reinterpret_cast<char*>(pcm), frames < SLICE ? frames : SLICE);
+  if (n > 0) DownmixToStereo(pcm, channels_, out, n);
+  return n;
+}
+
+bool TOggDecoder::Rewind() {
+  if (!seekable_ || ov_pcm_seek(&state_->file, 0) != 0) {
+    RaiseKeptError();
+    return false;
   }
+  left_ = length_;
+  return true;
+}
 
-  int DecodeDownmixed(TSampleData& sample) {
-    constexpr int SLICE = 1024;
-    int16_t pcm[SLICE * MAX_DOWNMIX_CHANNELS];
-    auto* out = reinterpret_cast<int16_t*>(sample.data);
-    int done = 0;
-    while (done < sample.length) {
-      const int want = sample.length - done < SLICE ? sample.length - done : SLICE;
-      const int n = ReadFrames(reinterpret_cast<char*>(pcm), want);
-      if (n < 0) return -1;
-      if (n == 0) break;
-      DownmixToStereo(pcm, channels_, out + int64_t(done) * 2, n);
-      done += n;
-    }
-    return done;
-  }
-
-  void RaiseKeptError() {
-    if (source_.error) std::rethrow_exception(std::exchange(source_.error, nullptr));
-  }
-
-  Source source_;
-  int64_t bytes_;  // from the start to the end of the stream
-  OggVorbis_File file_{};
-  bool open_ = false;
-  int channels_ = 0;
-  long rate_ = 0;
-};
-
-}  // namespace
+void TOggDecoder::RaiseKeptError() {
+  if (state_->source.error) std::rethrow_exception(std::exchange(state_->source.error, nullptr));
+}
 
 void DownmixToStereo(const int16_t* in, int channels, int16_t* out, int frames) {
   if (channels < 3 || channels > MAX_DOWNMIX_CHANNELS) return;
@@ -234,9 +230,25 @@ void DownmixToStereo(const int16_t* in, int channels, int16_t* out, int frames) 
 }
 
 Ref<TSampleData> TOggSampleLoader::LoadSample(const Ref<TDataStream>& stream) {
-  Decoder decoder(*stream);
-  if (!decoder.Open()) return {};
-  return decoder.Decode();
+  const int64_t bytes = int64_t(stream->Size()) - stream->Pos();
+  TOggDecoder decoder(stream);
+  if (!decoder.Open() || decoder.Length() < 0) return {};
+  const int64_t total = decoder.Length();
+  if (total > INT_MAX || (bytes > 0 && total > bytes * MAX_FRAMES_PER_BYTE)) return {};
+  Ref<TSampleData> sample = TSampleData::Create(
+      int(total), decoder.Rate(), decoder.Channels() == 1 ? SAMPLE_MONO16LE : SAMPLE_STEREO16LE);
+  if (!sample) return {};
+  const int frameBytes = 2 * decoder.Channels();
+  int done = 0;
+  while (done < sample->length) {
+    const int n = decoder.Read(
+        reinterpret_cast<int16_t*>(sample->data + int64_t(done) * frameBytes), sample->length - done);
+    if (n < 0) return {};
+    if (n == 0) break;
+    done += n;
+  }
+  sample->Shorten(done);
+  return sample;
 }
 
 void InitOggLoader() {

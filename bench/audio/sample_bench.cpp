@@ -1,12 +1,19 @@
 // Loading the level music from its embedded block, as a sample and as a clip,
-// beside a plain vorbisfile ov_read loop over the same bytes; conversions beside a memcpy of the bytes
+// beside a plain vorbisfile ov_read loop over the same bytes; streaming it
+// (the decoder thread's CPU) beside an ov_read loop into a small buffer, and
+// the decoder thread's share of a core while it plays in real time;
+// conversions beside a memcpy of the bytes
 // they write; and the peak memory of loading the level music against the
 // size of its PCM.
 #include <benchmark/benchmark.h>
 #include <vorbis/vorbisfile.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -18,6 +25,7 @@
 #include "audio/loaders/wav_loader.h"
 #include "audio/mixer_backend.h"
 #include "audio/software_mixer.h"
+#include "audio/stream_clip.h"
 #include "game/game_files.h"
 #include "stream/incbin.h"
 
@@ -104,6 +112,87 @@ void VorbisfileLevelMusic(benchmark::State& state) {
   }
 }
 
+int64_t ThreadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
+void OpenOfflineMixer() {
+  InitAudioModule();
+  if (!audio_device()) audio_open(std::make_unique<offlineaudio>());
+  InstallAudioBackend(MakeRef<TMixerBackend>());
+}
+
+// The whole track streamed: the time is the decoder thread's CPU time (the
+// output passes run here, between refills, and are not counted).
+void StreamLevelMusic(benchmark::State& state) {
+  const String url = LevelMusicUrl();
+  OpenOfflineMixer();
+  auto* device = static_cast<offlineaudio*>(audio_device());
+  int64_t frames = 0;
+  for (auto _ : state) {
+    const int64_t before = StreamDecoderCpuTime();
+    Ref<TSoundClip> clip = StreamClip(url, 0);
+    Ref<TPlayChannel> channel = StartClip(clip, nullptr);
+    WaitForStreamRefill(10000);
+    while (ChannelIsPlaying(channel)) {
+      for (int pass = 0; pass < 48; ++pass) device->render(nullptr, 1024);
+      frames += 48 * 1024;
+      WaitForStreamRefill(10000);
+    }
+    state.SetIterationTime(double(StreamDecoderCpuTime() - before) / 1e9);
+  }
+  state.counters["frames"] = double(frames) / double(state.iterations());
+}
+
+// The peer: ov_read from memory into one small buffer used again and again;
+// the time is this thread's CPU time.
+void VorbisfileLoopLevelMusic(benchmark::State& state) {
+  LevelMusicUrl();
+  Memory memory{FindResourceData(LEVEL_MUSIC), FindResourceSize(LEVEL_MUSIC), 0};
+  std::vector<char> pcm(65536);
+  for (auto _ : state) {
+    const int64_t before = ThreadCpuNs();
+    memory.pos = 0;
+    OggVorbis_File vf;
+    if (ov_open_callbacks(&memory, &vf, nullptr, 0, {MemoryRead, MemorySeek, nullptr, MemoryTell}))
+      state.SkipWithError("not opened");
+    int link = 0;
+    while (ov_read(&vf, pcm.data(), int(pcm.size()), 0, 2, 1, &link) > 0) {
+    }
+    ov_clear(&vf);
+    benchmark::DoNotOptimize(pcm.data());
+    state.SetIterationTime(double(ThreadCpuNs() - before) / 1e9);
+  }
+}
+
+// The level music looping at the output's own pace for 5 s: the decoder
+// thread's CPU time over the wall time.
+void StreamDecoderShareOfACore(benchmark::State& state) {
+  const String url = LevelMusicUrl();
+  OpenOfflineMixer();
+  auto* device = static_cast<offlineaudio*>(audio_device());
+  double share = 0;
+  for (auto _ : state) {
+    Ref<TPlayChannel> channel = StartClip(StreamClip(url, 1), nullptr);
+    const int64_t before = StreamDecoderCpuTime();
+    const auto start = std::chrono::steady_clock::now();
+    auto next = start;
+    for (int pass = 0; pass < 5 * 44100 / 1024; ++pass) {
+      device->render(nullptr, 1024);
+      next += std::chrono::microseconds(1024 * 1000000LL / 44100);
+      std::this_thread::sleep_until(next);
+    }
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    share = double(StreamDecoderCpuTime() - before) / 1e9 / wall;
+    ChannelHalt(channel);
+  }
+  state.counters["decoder_core_percent"] = 100 * share;
+  state.counters["silent_frames"] = double(StreamedSilenceFrames());
+}
+
 constexpr int FRAMES = 10'000'000;
 
 void Convert(benchmark::State& state, int from, int to) {
@@ -157,6 +246,9 @@ void PeakMemoryLevelMusic(benchmark::State& state) {
 BENCHMARK(LoadSampleLevelMusic)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(LoadClipLevelMusic)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(VorbisfileLevelMusic)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(StreamLevelMusic)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+BENCHMARK(VorbisfileLoopLevelMusic)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+BENCHMARK(StreamDecoderShareOfACore)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(Convert, mono16_to_stereo16, SAMPLE_MONO16LE, SAMPLE_STEREO16LE)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Memcpy, stereo16_bytes, SAMPLE_STEREO16LE)->Unit(benchmark::kMillisecond);

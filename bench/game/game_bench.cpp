@@ -1,10 +1,12 @@
 // One level frame without pacing, beside the decoding of the files the demo
-// loads: the logo (before the first logo frame), the music and the level's
-// pictures (while the loading screen shows). Run under an X server.
+// loads: the logo (before the first logo frame), the music (decoded whole, or
+// only opened for streaming) and the level's pictures (while the loading
+// screen shows). Run under an X server.
 #include <benchmark/benchmark.h>
 
 #include "audio/clips_channels.h"
 #include "audio/loaders/sample_loader.h"
+#include "audio/stream_clip.h"
 #include "framework/kelpora.h"
 #include "game/game_files.h"
 #include "game/level_scene.h"
@@ -65,6 +67,19 @@ BENCHMARK_CAPTURE(LoadMusic, title, u"intro/intromusic.ogg")
 BENCHMARK_CAPTURE(LoadMusic, level, u"DATAS/music-level1.ogg")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+
+// What the level loading spends on its music now that it is streamed: the
+// file is opened and its headers read. LoadLevel less this is the loading
+// without the music.
+void OpenStreamedMusic(benchmark::State& state, const char16_t* name) {
+  InitKelpora();
+  String url = RegisterGameFile(name);
+  for (auto _ : state) benchmark::DoNotOptimize(StreamClip(url, 1));
+}
+BENCHMARK_CAPTURE(OpenStreamedMusic, title, u"intro/intromusic.ogg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenStreamedMusic, level, u"DATAS/music-level1.ogg")
+    ->Unit(benchmark::kMillisecond);
 
 void LoadLevel(benchmark::State& state) {
   InitKelpora();

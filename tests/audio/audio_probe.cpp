@@ -5,7 +5,9 @@
 // same on the device that audio_open() chooses. "choose": prints the name of
 // the device chosen. "lose <pid>": plays on the chosen ALSA device, kills the
 // sound server <pid> once the output is flowing, and says "went on" once the
-// device has given up.
+// device has given up. "stream <file.ogg>": streams the file on the chosen
+// device while this (the program's) thread is blocked for 1.5 s, waits for its
+// end and prints the frames the decoder left silent.
 #include <signal.h>
 #include <time.h>
 
@@ -17,8 +19,12 @@
 #include <thread>
 
 #include "audio/alsa_device.h"
+#include "audio/mixer_backend.h"
+#include "audio/stream_clip.h"
 #include "audio/oss_device.h"
 #include "audio/output_choice.h"
+#include "runtime/text.h"
+#include "stream/stream.h"
 #include "tests/audio/test_signal.h"
 
 using namespace kelpora;
@@ -71,6 +77,16 @@ int main(int argc, char** argv) {
     std::printf("played %lld\n", start);
     std::fflush(stdout);
     Sleep(1500);
+  } else if (mode == "stream" && argc > 2) {
+    InitStreamModule();
+    InstallAudioBackend(MakeRef<TMixerBackend>());
+    Ref<TSoundClip> clip = StreamClip(FromBytes(argv[2]), 0);
+    if (!clip) return 8;
+    Ref<TPlayChannel> channel = StartClip(clip, nullptr);
+    Sleep(1500);  // nothing here feeds the stream meanwhile
+    if (!WaitFor([&] { return !ChannelIsPlaying(channel); }, 60000)) return 9;
+    std::printf("silent %lld\n", static_cast<long long>(StreamedSilenceFrames()));
+    Sleep(1500);  // the queues drain before the device closes
   } else if (mode == "nodevice") {
     auto* device = static_cast<linuxaudio*>(audio_device());
     WaitFor([&] { return device->finished(); }, 5000);
