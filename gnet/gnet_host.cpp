@@ -455,15 +455,18 @@ int32_t TGNetHost::GatherHello(Greeting& greeting) {
     uint8_t* into = hello ? greeting.hello + greeting.got : greeting.step + greeting.stepGot;
     size_t want = hello ? 6 - greeting.got : handshake->Wanted() - greeting.stepGot;
     int32_t waiting = greeting.tcp->ReadAvail();
+    const char* ended = hello ? "the connection ended during the hello"
+                              : "the other side ended the connection during the key handshake "
+                                "(it may have no session key, or another one)";
     if (waiting <= 0) {
       if (greeting.tcp->Connected()) return 0;
-      greeting.reason = "the connection ended during the hello";
+      greeting.reason = ended;
       return -1;
     }
     int32_t got = greeting.tcp->Recv(into, std::min(static_cast<int32_t>(want), waiting),
                                      MSG_DONTWAIT);
     if (got <= 0) {
-      greeting.reason = "the connection ended during the hello";
+      greeting.reason = ended;
       return -1;
     }
     if (hello) {

@@ -1,10 +1,11 @@
 // One GNet host in a process of its own, driven by lines on standard input
-// (key HEX | passphrase TEXT | listen | connect PORT | peers | create NAME | int/float NAME SLOT V | string NAME SLOT HEX
+// (key HEX | passphrase TEXT | listen | connect PORT | peers | seen | create NAME | int/float NAME SLOT V | string NAME SLOT HEX
 // | close NAME | message MARKER SLOT V | dump) for the tests that connect several.
 // Prints "message ID SLOTS" for each message received; "dump" prints
 // "object MARKER REMOTE STATE" + " SLOT:KIND:VALUE" per filled slot, then "end",
 // where MARKER is the int in slot 0 (or minus the id); "refused NOTE" for each
-// connection refused, "peers N" on request.
+// connection refused, "peers N" on request, and on "seen" the markers of every
+// remote object this host was ever told of ("seen M1 M2 ...").
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -70,6 +72,7 @@ int main() {
     InitGNetModule();
     Ref<TGNetHost> host = CreateGNetHost();
     std::map<std::string, Ref<TGNetObject>> named;
+    std::set<int> seen;
     std::string input;
     for (;;) {
       char chunk[4096];
@@ -90,6 +93,10 @@ int main() {
         } else if (command == "passphrase") {
           line >> text;
           host->SetSessionPassphrase(text);
+        } else if (command == "seen") {
+          std::string list;
+          for (int marker : seen) list += " " + std::to_string(marker);
+          std::printf("seen%s\n", list.c_str());
         } else if (command == "peers") {
           std::printf("peers %d\n", host->peers->Count());
         } else if (command == "listen") {
@@ -137,6 +144,12 @@ int main() {
            node = node->succ) {
         auto message = RefCast<TGNetObject>(node->value);
         std::printf("message %d%s\n", message->id, Slots(message).c_str());
+      }
+      for (const auto& list : {host->created, host->modified}) {
+        for (Ref<TListNode> node = list->head->succ; !node->IsSentinel(); node = node->succ) {
+          auto object = RefCast<TGNetObject>(node->value);
+          if (object->slots[0].kind != GNET_EMPTY) seen.insert(object->GetInt(0));
+        }
       }
       for (const String& note : host->TakeRefusals())
         std::printf("refused %s\n", ToBytes(note).c_str());
