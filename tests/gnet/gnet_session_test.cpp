@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "gnet_feed.h"
 #include "gnet_test_support.h"
 
 namespace kelpora {
@@ -13,23 +14,6 @@ namespace {
 using namespace kelpora::testing;
 
 std::vector<uint8_t> KeyBytes(uint8_t fill) { return std::vector<uint8_t>(GNET_KEY_SIZE, fill); }
-
-// Runs both sides' handshakes against each other; the results of each side.
-std::pair<int, int> Shake(TGNetHandshake& a, TGNetHandshake& b) {
-  std::vector<uint8_t> toA(b.Challenge()), toB(a.Challenge());
-  int ra = 0, rb = 0;
-  while ((ra == 0 && !toA.empty()) || (rb == 0 && !toB.empty())) {
-    for (auto [side, in, out, result] :
-         {std::tuple{&a, &toA, &toB, &ra}, std::tuple{&b, &toB, &toA, &rb}}) {
-      while (*result == 0 && in->size() >= side->Wanted()) {
-        std::vector<uint8_t> step(in->begin(), in->begin() + static_cast<long>(side->Wanted()));
-        in->erase(in->begin(), in->begin() + static_cast<long>(side->Wanted()));
-        *result = side->Take(step.data(), *out);
-      }
-    }
-  }
-  return {ra, rb};
-}
 
 TEST(GNetSession, HandshakeNeedsTheSameKeyOnBothSides) {
   struct Case {
@@ -40,7 +24,7 @@ TEST(GNetSession, HandshakeNeedsTheSameKeyOnBothSides) {
   for (const Case& c : cases) {
     TGNetKey ki(KeyBytes(c.initiatorKey)), kr(KeyBytes(c.responderKey));
     TGNetHandshake initiator(ki, true), responder(kr, false);
-    EXPECT_EQ(Shake(initiator, responder), std::pair(c.result, c.result));
+    EXPECT_EQ(ShakeHands(initiator, responder), std::pair(c.result, c.result));
     EXPECT_STREQ(initiator.Reason(), c.reason);
     EXPECT_STREQ(responder.Reason(), c.reason);
     EXPECT_EQ(bool(initiator.Session()), c.result == 1);
@@ -49,7 +33,7 @@ TEST(GNetSession, HandshakeNeedsTheSameKeyOnBothSides) {
   // role, so reflecting it at the other never passes.
   TGNetKey key(KeyBytes(7));
   TGNetHandshake r1(key, false), r2(key, false);
-  EXPECT_EQ(Shake(r1, r2), std::pair(-1, -1));
+  EXPECT_EQ(ShakeHands(r1, r2), std::pair(-1, -1));
   EXPECT_STREQ(r1.Reason(), "the peer holds another session key");
   EXPECT_THROW(TGNetKey(std::vector<uint8_t>(31)), TRuntimeError);
 }
@@ -71,7 +55,7 @@ TEST(GNetSession, FramesOpenOnlyUnalteredAndInOrder) {
     SCOPED_TRACE(change);
     TGNetKey key(KeyBytes(3));
     TGNetHandshake a(key, true), b(key, false);
-    ASSERT_EQ(Shake(a, b), std::pair(1, 1));
+    ASSERT_EQ(ShakeHands(a, b), std::pair(1, 1));
     auto sender = a.Session(), receiver = b.Session();
     std::vector<std::vector<uint8_t>> frames(3);
     for (size_t i = 0; i < frames.size(); ++i) {
