@@ -5,8 +5,16 @@
 // and the other, on the same machine or another, with
 //   gnet_pair join <address> <port>
 // Escape or closing the window ends a peer; the other sees the cross vanish.
+// With --key-file PATH on both sides (a file holding a passphrase on one
+// line), only a peer given the same passphrase gets in and the traffic is
+// sealed. Each peer that joins, and each connection refused, is one line on
+// standard output: "joined ADDRESS:PORT" or "refused ADDRESS:PORT: reason".
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "gnet/gnet_host.h"
 #include "graphics/gl_driver.h"
@@ -32,12 +40,55 @@ enum : int32_t { SLOT_X = 0, SLOT_Y = 1 };
   std::exit(1);
 }
 
+// The passphrase on the first line of the key file.
+std::string ReadPassphrase(const String& path) {
+  std::ifstream file(ToBytes(path));
+  std::string line;
+  if (!file || !std::getline(file, line)) Fail("cannot read the key file");
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.empty()) Fail("the key file holds no passphrase");
+  return line;
+}
+
+// Prints the refusals since the last call; false when there were none.
+bool ReportRefusals(const Ref<TGNetHost>& host) {
+  std::vector<String> notes = host->TakeRefusals();
+  for (const String& note : notes) std::printf("refused %s\n", ToBytes(note).c_str());
+  return !notes.empty();
+}
+
+// Prints the peers that joined since the last call.
+void ReportJoins(const Ref<TGNetHost>& host, std::vector<Ref<TGNetPeer>>& known) {
+  std::vector<Ref<TGNetPeer>> now;
+  for (auto each = host->Peers()->Enumerate(); each->HasNext();) {
+    Ref<TGNetPeer> peer = RefCast<TGNetPeer>(each->NextObject());
+    if (!peer) continue;
+    if (std::find(known.begin(), known.end(), peer) == known.end()) {
+      Ref<TSocket> connection = peer->Connection();
+      std::printf("joined %s:%d\n", ToBytes(DottedIp(connection->RemoteIp())).c_str(),
+                  connection->RemotePort());
+    }
+    now.push_back(peer);
+  }
+  known = std::move(now);
+}
+
 void Main() {
-  const std::vector<String>& args = ApplicationState.arguments;
+  std::vector<String> args = ApplicationState.arguments;
+  String keyFile;
+  for (size_t i = 1; i + 1 < args.size(); ++i) {
+    if (args[i] != u"--key-file") continue;
+    keyFile = args[i + 1];
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    break;
+  }
   bool hosting = args.size() == 3 && args[1] == u"host";
   bool joining = args.size() == 4 && args[1] == u"join";
-  if (!hosting && !joining) Fail("usage: gnet_pair host <port> | gnet_pair join <address> <port>");
+  if (!hosting && !joining)
+    Fail("usage: gnet_pair host <port> | gnet_pair join <address> <port> [--key-file PATH]");
   int32_t port = std::atoi(ToBytes(args.back()).c_str());
+  setvbuf(stdout, nullptr, _IOLBF, 0);
 
   InitSystemModule();
   InitInputModule();
@@ -46,15 +97,25 @@ void Main() {
   InitGLDriverModule();
 
   Ref<TGNetHost> host = CreateGNetHost();
+  if (!keyFile.empty()) host->SetSessionPassphrase(ReadPassphrase(keyFile));
+  std::vector<Ref<TGNetPeer>> known;
   if (hosting) {
     if (!GNetListen(host, port)) Fail("cannot listen on that port");
   } else {
-    // The host may still be starting: try for a few seconds.
+    // The host may still be starting: try for a few seconds. A host that
+    // answers and refuses us is final.
     int32_t start = ClockMs();
     while (!GNetConnect(host, args[2], port)) {
+      std::vector<String> notes = host->TakeRefusals();
+      bool unreachable = !notes.empty() && ToBytes(notes.back()).ends_with("connection failed");
+      if (!unreachable) {
+        for (const String& note : notes) std::printf("refused %s\n", ToBytes(note).c_str());
+        Fail("refused by the host");
+      }
       if (ClockDiff(ClockMs(), start) > 5000) Fail("cannot connect");
       DelayMs(100);
     }
+    ReportJoins(host, known);
   }
 
   // Our pointer: a local object. Its slot changes go to every peer at the
@@ -67,6 +128,10 @@ void Main() {
     pointer->SetInt(SLOT_X, PointerX());
     pointer->SetInt(SLOT_Y, PointerY());
     GNetSync(host);  // send our changes, take in the other side's
+    ReportJoins(host, known);
+    // Joined without a key, a keyed host's challenge is what refuses us.
+    if (ReportRefusals(host) && joining && ListCount(host->Peers()) == 0)
+      Fail("refused by the host");
 
     ClearScreen();
     SetDrawColor(255, 255, 255);

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "runtime/errors.h"
+#include "runtime/text.h"
 #include "stream/socket.h"
 
 namespace kelpora {
@@ -40,6 +41,12 @@ struct TGNetHost::Greeting {
   uint8_t hello[6] = {};
   int32_t got = 0;
   int64_t deadline = 0;
+  std::string who;  // the other end's address, for refusal notes
+  const char* reason = nullptr;
+  // Keyed: the handshake after the hello and the step it is reading.
+  std::unique_ptr<TGNetHandshake> handshake;
+  uint8_t step[std::max(GNET_PROOF_SIZE, GNET_CHALLENGE_PAYLOAD)] = {};
+  size_t stepGot = 0;
 
   void Close() {
     tcp->Close();
@@ -239,6 +246,15 @@ void TGNetHost::Handle(const Ref<TGNetPeer>& peer, const Ref<TGNetPacket>& packe
       return;
     }
     default:
+      // A keyed host's challenge: this host has no key, so the two refuse
+      // each other (the keyed side sees its challenge go unanswered).
+      if (packet->kind == 0 && wireId == GNET_CHALLENGE_ID && !key_ &&
+          packet->PayloadSize() == static_cast<int32_t>(GNET_CHALLENGE_PAYLOAD)) {
+        Note(ToBytes(DottedIp(peer->connection->RemoteIp())) + ":" +
+                 std::to_string(peer->connection->RemotePort()),
+             "the peer requires a session key, this host has none");
+        peer->Close();
+      }
       return;  // not a kind peers exchange: neither applied nor relayed
   }
 }
@@ -363,10 +379,41 @@ int32_t TGNetHost::Listen(int32_t port) {
   return 1;
 }
 
-std::unique_ptr<TGNetHost::Greeting> TGNetHost::StartHello(const Ref<TSocket>& tcp) {
+void TGNetHost::SetSessionKey(const std::vector<uint8_t>& key) {
+  key_ = std::make_unique<TGNetKey>(key);
+}
+
+void TGNetHost::SetSessionPassphrase(const std::string& passphrase) {
+  key_ = TGNetKey::FromPassphrase(passphrase);
+}
+
+void TGNetHost::ClearSessionKey() { key_.reset(); }
+
+std::vector<String> TGNetHost::TakeRefusals() {
+  std::vector<String> notes(refusals_.begin(), refusals_.end());
+  refusals_.clear();
+  return notes;
+}
+
+void TGNetHost::Note(const std::string& who, const std::string& reason) {
+  if (refusals_.size() >= GNET_REFUSAL_NOTES) refusals_.pop_front();
+  refusals_.push_back(FromBytes(who + ": " + reason));
+}
+
+void TGNetHost::Refuse(Greeting& greeting, const char* timeout) {
+  const char* reason = greeting.reason;
+  if (!reason) reason = greeting.got < 6 || !greeting.handshake ? "no hello in time" : timeout;
+  Note(greeting.who, reason);
+  greeting.Close();
+}
+
+std::unique_ptr<TGNetHost::Greeting> TGNetHost::StartHello(const Ref<TSocket>& tcp,
+                                                             bool initiator) {
   tcp->SetTcpNoDelay(1);
   auto greeting = std::make_unique<Greeting>();
   greeting->tcp = tcp;
+  greeting->who = ToBytes(DottedIp(tcp->RemoteIp())) + ":" + std::to_string(tcp->RemotePort());
+  if (key_) greeting->handshake = std::make_unique<TGNetHandshake>(*key_, initiator);
   greeting->udp = TSocket::CreateUdp();
   if (!greeting->udp) return nullptr;
   if (!greeting->udp->Bind(0)) {
@@ -380,7 +427,13 @@ std::unique_ptr<TGNetHost::Greeting> TGNetHost::StartHello(const Ref<TSocket>& t
                             HELLO[3],
                             static_cast<uint8_t>(port >> 8),
                             static_cast<uint8_t>(port)};
-  if (tcp->Send(hello, 6, MSG_DONTWAIT) != 6) {
+  // Keyed, the challenge goes with the hello: one write, no extra round trip.
+  std::vector<uint8_t> first(hello, hello + 6);
+  if (greeting->handshake)
+    first.insert(first.end(), greeting->handshake->Challenge().begin(),
+                 greeting->handshake->Challenge().end());
+  int32_t size = static_cast<int32_t>(first.size());
+  if (tcp->Send(first.data(), size, MSG_DONTWAIT) != size) {
     greeting->udp->Close();
     return nullptr;
   }
@@ -389,21 +442,60 @@ std::unique_ptr<TGNetHost::Greeting> TGNetHost::StartHello(const Ref<TSocket>& t
 }
 
 int32_t TGNetHost::GatherHello(Greeting& greeting) {
-  while (greeting.got < 6) {
+  TGNetHandshake* handshake = greeting.handshake.get();
+  for (;;) {
+    // The hello, then each step of the key handshake: exactly what it
+    // wants, so that what follows stays in the connection for the peer.
+    bool hello = greeting.got < 6;
+    if (!hello && !std::equal(HELLO, HELLO + 4, greeting.hello)) {
+      greeting.reason = "wrong hello";
+      return -1;
+    }
+    if (!hello && !handshake) return 1;
+    uint8_t* into = hello ? greeting.hello + greeting.got : greeting.step + greeting.stepGot;
+    size_t want = hello ? 6 - greeting.got : handshake->Wanted() - greeting.stepGot;
     int32_t waiting = greeting.tcp->ReadAvail();
-    if (waiting <= 0) return greeting.tcp->Connected() ? 0 : -1;
-    int32_t got = greeting.tcp->Recv(greeting.hello + greeting.got,
-                                     std::min(6 - greeting.got, waiting), MSG_DONTWAIT);
-    if (got <= 0) return -1;
-    greeting.got += got;
+    const char* ended = hello ? "the connection ended during the hello"
+                              : "the other side ended the connection during the key handshake "
+                                "(it may have no session key, or another one)";
+    if (waiting <= 0) {
+      if (greeting.tcp->Connected()) return 0;
+      greeting.reason = ended;
+      return -1;
+    }
+    int32_t got = greeting.tcp->Recv(into, std::min(static_cast<int32_t>(want), waiting),
+                                     MSG_DONTWAIT);
+    if (got <= 0) {
+      greeting.reason = ended;
+      return -1;
+    }
+    if (hello) {
+      greeting.got += got;
+      continue;
+    }
+    greeting.stepGot += static_cast<size_t>(got);
+    if (greeting.stepGot < handshake->Wanted()) continue;
+    greeting.stepGot = 0;
+    std::vector<uint8_t> reply;
+    int32_t result = handshake->Take(greeting.step, reply);
+    if (result < 0) {
+      greeting.reason = handshake->Reason();
+      return -1;
+    }
+    int32_t size = static_cast<int32_t>(reply.size());
+    if (size > 0 && greeting.tcp->Send(reply.data(), size, MSG_DONTWAIT) != size) {
+      greeting.reason = "the connection took no answer";
+      return -1;
+    }
+    if (result > 0) return 1;
   }
-  return std::equal(HELLO, HELLO + 4, greeting.hello) ? 1 : -1;
 }
 
 Ref<TGNetPeer> TGNetHost::FinishHello(Greeting& greeting) {
   int32_t port = greeting.hello[4] << 8 | greeting.hello[5];
   greeting.udp->Connect(greeting.tcp->RemoteIp(), port);
   Ref<TGNetPeer> peer = TGNetPeer::Create(greeting.tcp, greeting.udp);
+  if (greeting.handshake) peer->SetSession(greeting.handshake->Session());
   peers->AddLast(peer);
   // Every object there is but the local ones not synced yet, whose creates
   // go to this peer at the next Sync. Remote objects that arrived during the
@@ -442,7 +534,7 @@ void TGNetHost::Announce(TGNetPeer* peer) {
 }
 
 Ref<TGNetPeer> TGNetHost::AddPeer(const Ref<TSocket>& tcp) {
-  std::unique_ptr<Greeting> greeting = StartHello(tcp);
+  std::unique_ptr<Greeting> greeting = StartHello(tcp, true);
   if (!greeting) {
     tcp->Close();
     return nullptr;
@@ -452,7 +544,8 @@ Ref<TGNetPeer> TGNetHost::AddPeer(const Ref<TSocket>& tcp) {
     if (result > 0) return FinishHello(*greeting);
     int64_t left = greeting->deadline - NowMs();
     if (result < 0 || left <= 0) {
-      greeting->Close();
+      // Most likely a host that has no key: it sends nothing of a handshake.
+      Refuse(*greeting, "no key handshake from the host in time (it may have no session key)");
       return nullptr;
     }
     pollfd entry{tcp->Handle(), POLLIN, 0};
@@ -468,7 +561,7 @@ void TGNetHost::AdvanceGreetings() {
     if (result > 0) {
       FinishHello(*greeting);
     } else if (result < 0 || now >= greeting->deadline) {
-      greeting->Close();
+      Refuse(*greeting, "no key handshake in time");
     } else {
       waiting.push_back(std::move(greeting));
     }
@@ -480,7 +573,7 @@ Ref<TGNetPeer> TGNetHost::Accept() {
   if (!server) return nullptr;
   Ref<TSocket> tcp = server->Accept(0);
   if (!tcp) return nullptr;
-  std::unique_ptr<Greeting> greeting = StartHello(tcp);
+  std::unique_ptr<Greeting> greeting = StartHello(tcp, false);
   if (!greeting) {
     tcp->Close();
     return nullptr;
@@ -488,7 +581,7 @@ Ref<TGNetPeer> TGNetHost::Accept() {
   int32_t result = GatherHello(*greeting);
   if (result > 0) return FinishHello(*greeting);
   if (result < 0)
-    greeting->Close();
+    Refuse(*greeting, "");
   else
     greetings_.push_back(std::move(greeting));
   return nullptr;
@@ -500,6 +593,7 @@ Ref<TGNetPeer> TGNetHost::Connect(const String& address, int32_t port) {
   Ref<TSocket> tcp = TSocket::CreateTcp();
   if (!tcp) return nullptr;
   if (!tcp->Connect(ip, port)) {
+    Note(ToBytes(address) + ":" + std::to_string(port), "connection failed");
     tcp->Close();
     return nullptr;
   }

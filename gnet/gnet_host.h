@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gnet/gnet_object.h"
@@ -12,8 +14,11 @@
 
 namespace kelpora {
 
-// How long a new connection may take to send its 6-byte hello.
+// How long a new connection may take to send its 6-byte hello (and, keyed,
+// to complete the key handshake).
 constexpr int32_t GNET_HELLO_TIMEOUT_MS = 3000;
+// Refusal notes kept until the application takes them; older ones go.
+constexpr size_t GNET_REFUSAL_NOTES = 64;
 
 // Which list GNetObjects returns.
 enum : int32_t {
@@ -31,6 +36,10 @@ enum : int32_t {
 // for what others send: while one is congested, the packets of the others
 // wait in their connections; and a peer that joins is told of the objects
 // already there as fast as it reads.
+// With a session key, only peers that prove they hold it join, and every
+// byte after the handshake travels sealed; a peer whose bytes fail to open
+// is dropped as one that sent malformed data. Without one, the wire is the
+// plain format, and a keyed peer is refused when its challenge arrives.
 class TGNetHost : public TObject {
  public:
   TGNetHost();
@@ -70,6 +79,17 @@ class TGNetHost : public TObject {
   int32_t AllocId();
   void AddToTable(const Ref<TGNetObject>& object);
   void RemoveFromTable(const Ref<TGNetObject>& object);
+  // The key peers must hold, set before Listen and Connect: 32 bytes, or
+  // derived from a passphrase (slow on purpose: a password hash). Raises
+  // "GNet session key must be 32 bytes" for another size.
+  void SetSessionKey(const std::vector<uint8_t>& key);
+  void SetSessionPassphrase(const std::string& passphrase);
+  void ClearSessionKey();
+  bool Keyed() const { return bool(key_); }
+  // Why connections were refused since the last call ("ADDRESS:PORT: reason"),
+  // oldest first: wrong or late hellos, failed key handshakes, a keyed peer
+  // meeting a keyless host. A refused Connect leaves its note here too.
+  std::vector<String> TakeRefusals();
   // Connections accepted whose hello is not complete yet.
   int32_t GreetingCount() const { return static_cast<int32_t>(greetings_.size()); }
 
@@ -87,8 +107,12 @@ class TGNetHost : public TObject {
 
  private:
   struct Greeting;
-  // Starts the hello on `tcp`: none when the UDP side cannot be made.
-  std::unique_ptr<Greeting> StartHello(const Ref<TSocket>& tcp);
+  // Starts the hello on `tcp` (and the key handshake, the side that
+  // connected being its initiator): none when the UDP side cannot be made.
+  std::unique_ptr<Greeting> StartHello(const Ref<TSocket>& tcp, bool initiator);
+  // Closes a greeting that failed, noting why.
+  void Refuse(Greeting& greeting, const char* timeout);
+  void Note(const std::string& who, const std::string& reason);
   // Reads what has come of the hello: 1 complete and right, 0 not yet, -1 refused.
   int32_t GatherHello(Greeting& greeting);
   Ref<TGNetPeer> FinishHello(Greeting& greeting);
@@ -125,6 +149,8 @@ class TGNetHost : public TObject {
     TListNode* next_ = nullptr;  // the next node to refill
   };
 
+  std::unique_ptr<TGNetKey> key_;
+  std::deque<String> refusals_;
   std::vector<std::unique_ptr<Greeting>> greetings_;
   std::vector<Ref<TGNetPeer>> failed_;
   ListRefill createdFill_, modifiedFill_, closedFill_, messagesFill_;

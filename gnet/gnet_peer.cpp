@@ -65,6 +65,7 @@ void TGNetPeer::Close() {
   if (datagram) datagram->Close();
   out_.clear();
   outPos_ = 0;
+  plain_.clear();
 }
 
 void TGNetPeer::MapIds(int32_t local, int32_t remote) {
@@ -112,6 +113,7 @@ int32_t TGNetPeer::SendBytes(const void* buf, int32_t n) {
 }
 
 bool TGNetPeer::Fill(size_t want) {
+  if (session_) return FillSealed(want);
   while (inEnd_ - inPos_ < want) {
     if (receiveBudget == 0) return false;
     if (inPos_ > 0) {
@@ -132,6 +134,64 @@ bool TGNetPeer::Fill(size_t want) {
     if (got == 0) return false;
   }
   return true;
+}
+
+void TGNetPeer::Reserve(size_t more) {
+  if (inPos_ > 0) {
+    std::memmove(in_.get(), in_.get() + inPos_, inEnd_ - inPos_);
+    inEnd_ -= inPos_;
+    inPos_ = 0;
+  }
+  if (inSize_ >= inEnd_ + more) return;
+  auto larger = std::make_unique_for_overwrite<uint8_t[]>(inEnd_ + more);
+  if (inEnd_) std::memcpy(larger.get(), in_.get(), inEnd_);
+  in_ = std::move(larger);
+  inSize_ = inEnd_ + more;
+}
+
+bool TGNetPeer::FillSealed(size_t want) {
+  while (inEnd_ - inPos_ < want) {
+    // A frame's 4-byte length, then its sealed bytes; nothing of it is
+    // taken before the whole frame has opened.
+    if (!frame_)
+      frame_ = std::make_unique_for_overwrite<uint8_t[]>(GNET_FRAME_HEADER + GNET_FRAME_PLAIN_MAX +
+                                                         GNET_SEAL_OVERHEAD);
+    size_t need = GNET_FRAME_HEADER + frameSize_;
+    while (frameGot_ < need) {
+      if (receiveBudget == 0) return false;
+      size_t take = std::min(need - frameGot_, receiveBudget);
+      int32_t got = ReceiveBytes(frame_.get() + frameGot_, static_cast<int32_t>(take));
+      frameGot_ += static_cast<size_t>(got);
+      receiveBudget -= static_cast<size_t>(got);
+      if (got == 0) return false;
+    }
+    if (frameSize_ == 0) {
+      size_t size = 0;
+      for (size_t i = 0; i < GNET_FRAME_HEADER; ++i) size = size << 8 | frame_[i];
+      if (size <= GNET_SEAL_OVERHEAD || size > GNET_FRAME_PLAIN_MAX + GNET_SEAL_OVERHEAD)
+        RaiseError(u"Corrupt GNet message");
+      frameSize_ = size;
+      continue;
+    }
+    size_t plain = frameSize_ - GNET_SEAL_OVERHEAD;
+    Reserve(plain);
+    if (!session_->Open(frame_.get() + GNET_FRAME_HEADER, frameSize_, in_.get() + inEnd_))
+      RaiseError(u"Corrupt GNet message");
+    inEnd_ += plain;
+    frameGot_ = 0;
+    frameSize_ = 0;
+  }
+  return true;
+}
+
+void TGNetPeer::Seal() {
+  if (outPos_ == out_.size()) {
+    out_.clear();
+    outPos_ = 0;
+  }
+  for (size_t at = 0; at < plain_.size(); at += GNET_FRAME_PLAIN_MAX)
+    session_->Seal(plain_.data() + at, std::min(plain_.size() - at, GNET_FRAME_PLAIN_MAX), out_);
+  plain_.clear();
 }
 
 Ref<TGNetPacket> TGNetPeer::Receive() {
@@ -181,16 +241,19 @@ void TGNetPeer::Send(const Ref<TGNetPacket>& packet) {
     if (!connection || connection->Handle() < 0) return;
     RaiseError(u"GNet Send Error");
   }
-  if (outPos_ == out_.size()) {
+  if (!session_ && outPos_ == out_.size()) {
     out_.clear();
     outPos_ = 0;
   }
-  size_t at = out_.size();
-  out_.resize(at + GNET_HEADER_SIZE + payloadSize);
-  WriteGNetHeader(out_.data() + at, packet->kind, id, static_cast<int32_t>(payloadSize));
+  // Keyed, packets gather until the Sync's end (or a full frame) and are
+  // sealed together.
+  std::vector<uint8_t>& queue = session_ ? plain_ : out_;
+  size_t at = queue.size();
+  queue.resize(at + GNET_HEADER_SIZE + payloadSize);
+  WriteGNetHeader(queue.data() + at, packet->kind, id, static_cast<int32_t>(payloadSize));
   if (payloadSize)
-    std::memcpy(out_.data() + at + GNET_HEADER_SIZE, packet->payload->Data(), payloadSize);
-  if (Queued() >= CHUNK) Flush();
+    std::memcpy(queue.data() + at + GNET_HEADER_SIZE, packet->payload->Data(), payloadSize);
+  if (session_ ? plain_.size() >= GNET_FRAME_PLAIN_MAX : Queued() >= CHUNK) Flush();
 }
 
 bool TGNetPeer::Congested() const {
@@ -198,6 +261,7 @@ bool TGNetPeer::Congested() const {
 }
 
 void TGNetPeer::Flush() {
+  if (session_ && !plain_.empty()) Seal();
   bool took = Queued() == 0;
   while (Queued() > 0) {
     size_t count = std::min(Queued(), static_cast<size_t>(INT_MAX));

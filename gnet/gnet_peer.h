@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gnet/gnet_packet.h"
+#include "gnet/gnet_session.h"
 #include "stream/socket.h"
 
 namespace kelpora {
@@ -71,9 +72,14 @@ class TGNetPeer : public TObject {
   // writes when enough is queued. Raises "GNet Send Error" when the queue
   // would pass GNET_SEND_LIMIT while the connection is up.
   void Send(const Ref<TGNetPacket>& packet);
-  // Writes as much of the queue as the connection takes now.
+  // Seals what is queued (keyed sessions) and writes as much of the queue
+  // as the connection takes now.
   void Flush();
-  size_t Queued() const { return out_.size() - outPos_; }
+  size_t Queued() const { return out_.size() - outPos_ + plain_.size(); }
+  // From now on every byte both ways is sealed in `session` (after the
+  // handshake, before any packet).
+  void SetSession(std::unique_ptr<TGNetSession> session) { session_ = std::move(session); }
+  bool Keyed() const { return bool(session_); }
   bool Down() const { return down_; }
   bool Ended() const { return ended_; }
   // More than GNET_RELAY_PAUSE is queued and the connection took some of it
@@ -105,6 +111,13 @@ class TGNetPeer : public TObject {
  private:
   // Reads what is waiting (within the budget) until `want` bytes are buffered.
   bool Fill(size_t want);
+  // Makes room for `more` bytes after inEnd_ in in_.
+  void Reserve(size_t more);
+  // Keyed: opens frames until `want` plain bytes are buffered. Raises
+  // "Corrupt GNet message" for a frame that fails to open.
+  bool FillSealed(size_t want);
+  // Keyed: moves plain_ into out_ as frames.
+  void Seal();
   // The packet Receive returned last, once nobody else holds it (with its
   // payload, reused when the next one has the same size), or a new one: a
   // steady stream of changes allocates nothing per packet.
@@ -119,6 +132,12 @@ class TGNetPeer : public TObject {
   Ref<TGNetPacket> spare_;
   std::vector<uint8_t> out_;
   size_t outPos_ = 0;
+  // Keyed: packets not sealed yet, and the frame being received.
+  std::unique_ptr<TGNetSession> session_;
+  std::vector<uint8_t> plain_;
+  std::unique_ptr<uint8_t[]> frame_;
+  size_t frameGot_ = 0;
+  size_t frameSize_ = 0;  // sealed bytes after the length, once the length is in
   int64_t lastTakenMs_ = 0;  // when the connection last took bytes or had none to take
   bool down_ = false;        // closed, or failed to send
   bool ended_ = false;       // the other side ended the connection

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -194,6 +195,44 @@ TEST(GNetPairExample, EachPeerDrawsTheOtherPeersPointerUntilItLeaves) {
   EXPECT_FALSE(cross(waitFor(host, 500, 400, false), 500, 400))
       << "the guest's pointer stays after it left";
   ExpectCleanExit(host.QuitWithEscape());
+}
+
+// With the same passphrase the peers join and see each other; a third with
+// another passphrase is refused, and both sides print why.
+TEST(GNetPairExample, KeyedPeersJoinAndAPeerWithAnotherKeyIsRefused) {
+  std::string right = std::string(::testing::TempDir()) + "/gnet_pair_key";
+  std::string wrong = std::string(::testing::TempDir()) + "/gnet_pair_other_key";
+  std::ofstream(right) << "kelp forest\n";
+  std::ofstream(wrong) << "sea urchin\n";
+  int probe = RawBound(SOCK_STREAM);
+  std::string port = std::to_string(BoundPort(probe));
+  close(probe);
+  ExampleWindow host("gnet_pair", {"host", port, "--key-file", right});
+  ExampleWindow guest("gnet_pair", {"join", "127.0.0.1", port, "--key-file", right});
+  host.MovePointer(200, 150);
+  bool seen = false;
+  for (int i = 0; i < 120 && !seen; ++i) seen = Near(guest.NextFrame().At(200, 150), 255, 200, 0, 2);
+  EXPECT_TRUE(seen) << "the keyed guest does not see the host's pointer";
+
+  ProcessResult refused = RunProcess(
+      Example("gnet_pair"), {"join", "127.0.0.1", port, "--key-file", wrong});
+  EXPECT_EQ(refused.status, 1) << refused.err;
+  EXPECT_EQ(refused.out.rfind("refused 127.0.0.1:" + port + ": ", 0), 0u) << refused.out;
+  EXPECT_NE(refused.out.find("another session key"), std::string::npos) << refused.out;
+
+  ProcessResult guestResult = guest.QuitWithEscape();
+  ExpectCleanExit(guestResult);
+  EXPECT_EQ(guestResult.out, "joined 127.0.0.1:" + port + "\n");
+  ProcessResult hostResult = host.QuitWithEscape();
+  ExpectCleanExit(hostResult);
+  std::istringstream lines(hostResult.out);
+  std::string joined, refusal, rest;
+  std::getline(lines, joined);
+  std::getline(lines, refusal);
+  EXPECT_EQ(joined.rfind("joined 127.0.0.1:", 0), 0u) << hostResult.out;
+  EXPECT_EQ(refusal.rfind("refused 127.0.0.1:", 0), 0u) << hostResult.out;
+  EXPECT_NE(refusal.find("another session key"), std::string::npos) << hostResult.out;
+  EXPECT_FALSE(std::getline(lines, rest)) << hostResult.out;
 }
 
 TEST(UrlCatExample, PrintsFilesEmbeddedFilesEncodedTextAndHttp) {

@@ -1,9 +1,11 @@
 // One GNet host in a process of its own, driven by lines on standard input
-// (listen | connect PORT | create NAME | int/float NAME SLOT V | string NAME SLOT HEX
+// (key HEX | passphrase TEXT | listen | connect PORT | peers | seen | create NAME | int/float NAME SLOT V | string NAME SLOT HEX
 // | close NAME | message MARKER SLOT V | dump) for the tests that connect several.
 // Prints "message ID SLOTS" for each message received; "dump" prints
 // "object MARKER REMOTE STATE" + " SLOT:KIND:VALUE" per filled slot, then "end",
-// where MARKER is the int in slot 0 (or minus the id).
+// where MARKER is the int in slot 0 (or minus the id); "refused NOTE" for each
+// connection refused, "peers N" on request, and on "seen" the markers of every
+// remote object this host was ever told of ("seen M1 M2 ...").
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -11,8 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "gnet/gnet_host.h"
 #include "runtime/errors.h"
@@ -68,6 +72,7 @@ int main() {
     InitGNetModule();
     Ref<TGNetHost> host = CreateGNetHost();
     std::map<std::string, Ref<TGNetObject>> named;
+    std::set<int> seen;
     std::string input;
     for (;;) {
       char chunk[4096];
@@ -79,7 +84,22 @@ int main() {
         std::string command, name, text;
         int slot = 0, port = 0;
         line >> command;
-        if (command == "listen") {
+        if (command == "key") {
+          line >> text;
+          std::vector<uint8_t> key;
+          for (size_t i = 0; i + 1 < text.size(); i += 2)
+            key.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+          host->SetSessionKey(key);
+        } else if (command == "passphrase") {
+          line >> text;
+          host->SetSessionPassphrase(text);
+        } else if (command == "seen") {
+          std::string list;
+          for (int marker : seen) list += " " + std::to_string(marker);
+          std::printf("seen%s\n", list.c_str());
+        } else if (command == "peers") {
+          std::printf("peers %d\n", host->peers->Count());
+        } else if (command == "listen") {
           host->Listen(0);
           std::printf("port %d\n", host->server->LocalPort());
         } else if (command == "connect") {
@@ -125,6 +145,14 @@ int main() {
         auto message = RefCast<TGNetObject>(node->value);
         std::printf("message %d%s\n", message->id, Slots(message).c_str());
       }
+      for (const auto& list : {host->created, host->modified}) {
+        for (Ref<TListNode> node = list->head->succ; !node->IsSentinel(); node = node->succ) {
+          auto object = RefCast<TGNetObject>(node->value);
+          if (object->slots[0].kind != GNET_EMPTY) seen.insert(object->GetInt(0));
+        }
+      }
+      for (const String& note : host->TakeRefusals())
+        std::printf("refused %s\n", ToBytes(note).c_str());
       pollfd entry{0, POLLIN, 0};
       poll(&entry, 1, 2);
     }
