@@ -1,5 +1,8 @@
 #include "graphics/glx_window.h"
 
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
 #include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -16,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "graphics/canvas_scaling.h"
 #include "graphics/x11_platform.h"
 #include "runtime/startup.h"
 #include "runtime/system_driver.h"
@@ -28,6 +32,18 @@ struct GLContextRecord {
   Window window = 0;
   GLXContext context = nullptr;
   bool ownsWindow = false;  // false for a foreign window given to OpenOnWindow
+  // A scaled canvas is drawn into a framebuffer object of its own size and
+  // scaled into the window, whatever size that has, at every Present.
+  bool scaled = false;
+  int32_t scaling = SCALE_SMOOTH;
+  int32_t canvasWidth = 0, canvasHeight = 0;
+  int32_t windowWidth = 0, windowHeight = 0;  // as of the last Present
+  bool sizeChanged = false;
+  GLuint framebuffer = 0, renderbuffer = 0;
+  bool desktopFullScreen = false;
+  bool byWindowManager = false;  // full screen asked of the window manager
+  int savedX = 0, savedY = 0;    // the place and size to go back to without one
+  unsigned savedWidth = 0, savedHeight = 0;
 };
 
 namespace {
@@ -57,6 +73,8 @@ struct TPlatform {
   bool exitHookAdded = false;
   String title;  // set by SetWindowTitle
   bool titleSet = false;
+  TWindowOptions pendingOptions;  // for the window OpenCanvasWindow is opening
+  bool optionsPending = false;
 };
 
 TPlatform& P() {
@@ -113,6 +131,172 @@ void PlatformMakeCurrent(GLContextRecord* record) {
   FlushHeldDrawing();
   glXMakeCurrent(p.display, record->window, record->context);
   p.current = record;
+}
+
+// Runs `request` with X errors ignored: a window manager that has gone can
+// leave properties naming windows that no longer exist, and some servers
+// refuse swap-control requests; the default handler would end the program.
+template <typename Request>
+void IgnoringXErrors(Request request) {
+  Display* display = P().display;
+  XSync(display, False);
+  XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  request();
+  XSync(display, False);
+  XSetErrorHandler(previous);
+}
+
+Atom AtomNamed(const char* name) { return XInternAtom(P().display, name, False); }
+
+// The window a property of type WINDOW names; 0 when there is none.
+Window WindowProperty(Window window, Atom property) {
+  Window found = 0;
+  IgnoringXErrors([&] {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(P().display, window, property, 0, 1, False, XA_WINDOW, &type, &format,
+                           &count, &after, &data) == Success &&
+        data) {
+      if (format == 32 && count == 1) found = *reinterpret_cast<Window*>(data);
+      XFree(data);
+    }
+  });
+  return found;
+}
+
+// A running window manager that follows the desktop conventions and offers
+// full-screen windows: it names a live check window that names itself, and
+// lists _NET_WM_STATE_FULLSCREEN among what it supports.
+bool WindowManagerOffersFullScreen() {
+  TPlatform& p = P();
+  Window root = RootWindow(p.display, p.screen);
+  Atom check = AtomNamed("_NET_SUPPORTING_WM_CHECK");
+  Window wm = WindowProperty(root, check);
+  if (!wm || WindowProperty(wm, check) != wm) return false;
+  Atom fullScreen = AtomNamed("_NET_WM_STATE_FULLSCREEN");
+  bool offered = false;
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(p.display, root, AtomNamed("_NET_SUPPORTED"), 0, 4096, False, XA_ATOM,
+                         &type, &format, &count, &after, &data) == Success &&
+      data) {
+    auto* atoms = reinterpret_cast<Atom*>(data);
+    if (format == 32) offered = std::find(atoms, atoms + count, fullScreen) != atoms + count;
+    XFree(data);
+  }
+  return offered;
+}
+
+// Asks the window manager to add or remove the full-screen state of a mapped window.
+void RequestFullScreenState(Window window, bool on) {
+  TPlatform& p = P();
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = AtomNamed("_NET_WM_STATE");
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = on ? 1 : 0;  // _NET_WM_STATE_ADD or _REMOVE
+  event.xclient.data.l[1] = static_cast<long>(AtomNamed("_NET_WM_STATE_FULLSCREEN"));
+  event.xclient.data.l[3] = 1;  // asked by an application
+  XSendEvent(p.display, RootWindow(p.display, p.screen), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(p.display);
+}
+
+// Without a window manager the window covers the screen itself, and keeps
+// the place and size it leaves to go back to them.
+void CoverScreen(GLContextRecord* record) {
+  TPlatform& p = P();
+  Window root = RootWindow(p.display, p.screen), child = 0;
+  unsigned border = 0, depth = 0;
+  int x = 0, y = 0;
+  XGetGeometry(p.display, record->window, &child, &x, &y, &record->savedWidth,
+               &record->savedHeight, &border, &depth);
+  XTranslateCoordinates(p.display, record->window, root, 0, 0, &record->savedX, &record->savedY,
+                        &child);
+  XMoveResizeWindow(p.display, record->window, 0, 0,
+                    static_cast<unsigned>(DisplayWidth(p.display, p.screen)),
+                    static_cast<unsigned>(DisplayHeight(p.display, p.screen)));
+  XRaiseWindow(p.display, record->window);
+  XFlush(p.display);
+}
+
+// The framebuffer object a scaled canvas draws into, made in its own
+// context (which must be current); false when the driver makes none.
+bool MakeCanvasFramebuffer(GLContextRecord* record) {
+  glGenRenderbuffers(1, &record->renderbuffer);
+  glBindRenderbuffer(GL_RENDERBUFFER, record->renderbuffer);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, record->canvasWidth, record->canvasHeight);
+  glGenFramebuffers(1, &record->framebuffer);
+  glBindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                            record->renderbuffer);
+  return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+}
+
+// Framebuffer objects belong to their context, but the renderbuffer lives
+// in the group that shares textures: it goes explicitly.
+void DeleteCanvasFramebuffer(GLContextRecord* record) {
+  TPlatform& p = P();
+  if (!record->framebuffer && !record->renderbuffer) return;
+  if (p.current != record) FlushHeldDrawing();
+  glXMakeCurrent(p.display, record->window, record->context);
+  p.current = record;
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  glDeleteFramebuffers(1, &record->framebuffer);
+  glDeleteRenderbuffers(1, &record->renderbuffer);
+  record->framebuffer = 0;
+  record->renderbuffer = 0;
+}
+
+// Notes the window's size now; a change is kept for WindowSizeChanged.
+void ReadWindowSize(GLContextRecord* record) {
+  TPlatform& p = P();
+  Window root;
+  int x, y;
+  unsigned w = 0, h = 0, border, depth;
+  if (!XGetGeometry(p.display, record->window, &root, &x, &y, &w, &h, &border, &depth)) return;
+  if (static_cast<int32_t>(w) != record->windowWidth ||
+      static_cast<int32_t>(h) != record->windowHeight) {
+    record->windowWidth = static_cast<int32_t>(w);
+    record->windowHeight = static_cast<int32_t>(h);
+    record->sizeChanged = true;
+  }
+}
+
+TCanvasViewport ViewportOf(const GLContextRecord* record) {
+  return FitCanvas(record->canvasWidth, record->canvasHeight, record->windowWidth,
+                   record->windowHeight, record->scaling);
+}
+
+// Draws the finished canvas into the window's back buffer: black bars, the
+// canvas scaled into the middle. The GL state the drawing layer set is kept.
+void ShowScaledCanvas(GLContextRecord* record) {
+  ReadWindowSize(record);
+  TCanvasViewport v = ViewportOf(record);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, record->framebuffer);
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+  glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT);
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  // GL counts rows from the bottom, in the window and in the canvas alike.
+  int32_t bottom = record->windowHeight - v.y - v.height;
+  glBlitFramebuffer(0, 0, record->canvasWidth, record->canvasHeight, v.x, bottom, v.x + v.width,
+                    bottom + v.height, GL_COLOR_BUFFER_BIT,
+                    record->scaling == SCALE_INTEGER ? GL_NEAREST : GL_LINEAR);
+  glPopAttrib();
+}
+
+GLContextRecord* ScaledRecordOf(Window window) {
+  for (GLContextRecord* record : P().live) {
+    if (record->scaled && record->window == window) return record;
+  }
+  return nullptr;
 }
 
 void FreeModeLines() {
@@ -222,6 +406,7 @@ void CloseRecord(GLContextRecord* record, bool free = true) {
     std::erase(p.live, record);
     if (p.display) {
       if (p.current == record) FlushHeldDrawing();
+      DeleteCanvasFramebuffer(record);
       glXMakeCurrent(p.display, None, nullptr);
       p.current = nullptr;
       if (record->context) glXDestroyContext(p.display, record->context);
@@ -392,6 +577,10 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
   attributes.colormap = XCreateColormap(p.display, root, p.visual->visual, AllocNone);
   Window window = 0;
   bool fullScreen = depth != 0 && visible;
+  TWindowOptions options = visible && !fullScreen && p.optionsPending ? p.pendingOptions
+                                                                       : TWindowOptions{};
+  bool scaled = options.resizable || options.desktopFullScreen;
+  bool askWindowManager = options.desktopFullScreen && WindowManagerOffersFullScreen();
   if (fullScreen) {
     if (p.fullScreen || !p.vidModeAvailable) {
       XFreeColormap(p.display, attributes.colormap);
@@ -420,7 +609,8 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
                       CWBorderPixel | CWOverrideRedirect | CWEventMask | CWColormap, &attributes);
     p.fullScreen = true;
   } else {
-    attributes.event_mask = StructureNotifyMask | ResizeRedirectMask;
+    // Resizing by the window manager is turned back, except where the canvas scales.
+    attributes.event_mask = StructureNotifyMask | (scaled ? 0 : ResizeRedirectMask);
     window = XCreateWindow(p.display, root, 0, 0, static_cast<unsigned>(width),
                            static_cast<unsigned>(height), 0, p.visual->depth, InputOutput,
                            p.visual->visual, CWBorderPixel | CWEventMask | CWColormap, &attributes);
@@ -433,6 +623,20 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
   }
   auto* record = new GLContextRecord{window, context, true};
   p.live.push_back(record);
+  if (scaled) {
+    record->scaled = true;
+    record->scaling = options.scaling;
+    record->canvasWidth = record->windowWidth = width;
+    record->canvasHeight = record->windowHeight = height;
+    record->desktopFullScreen = options.desktopFullScreen;
+    record->byWindowManager = askWindowManager;
+    if (askWindowManager) {
+      // Asked before mapping, the window manager maps it full screen at once.
+      Atom state = AtomNamed("_NET_WM_STATE_FULLSCREEN");
+      XChangeProperty(p.display, window, AtomNamed("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char*>(&state), 1);
+    }
+  }
   if (visible) {
     // A close from the window manager ends the program normally (event pump).
     XSetWMProtocols(p.display, window, &p.deleteWindowAtom, 1);
@@ -455,9 +659,14 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
         reinterpret_cast<XPointer>(&window));
     XSelectInput(p.display, window,
                  KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
-                     PointerMotionMask | ResizeRedirectMask);
+                     PointerMotionMask | (scaled ? 0 : ResizeRedirectMask));
     MakeBlankCursor(window);
     p.currentWindow = window;
+    if (scaled && !MakeCanvasFramebuffer(record)) {
+      CloseRecord(record);
+      return nullptr;
+    }
+    if (options.desktopFullScreen && !askWindowManager) CoverScreen(record);
   }
   PumpInputSource();
   return record;
@@ -501,7 +710,14 @@ void SetGLFlushHook(void (*flush)()) { flushHook = flush; }
 void TGLGraphicsContext::Present() {
   TPlatform& p = P();
   FlushHeldDrawing();
-  if (IsLive(record_) && p.display) glXSwapBuffers(p.display, record_->window);
+  if (IsLive(record_) && p.display) {
+    if (record_->scaled) {
+      PlatformMakeCurrent(record_);
+      ShowScaledCanvas(record_);
+    }
+    glXSwapBuffers(p.display, record_->window);
+    if (record_->scaled) glBindFramebuffer(GL_FRAMEBUFFER, record_->framebuffer);
+  }
   PumpInputSource();
   p.selected = nullptr;
 }
@@ -511,6 +727,11 @@ void TGLGraphicsContext::GetSize(int32_t& width, int32_t& height) {
   height = 0;
   TPlatform& p = P();
   if (!IsLive(record_) || !p.display) return;
+  if (record_->scaled) {
+    width = record_->canvasWidth;
+    height = record_->canvasHeight;
+    return;
+  }
   Window root;
   int x, y;
   unsigned w = 0, h = 0, border, depth;
@@ -559,9 +780,47 @@ void TGLGraphicsDriver::SetPointerShown(int32_t shown) {
   XFlush(p.display);
 }
 
+namespace {
+
+bool HasGLXExtension(const char* name) {
+  TPlatform& p = P();
+  const char* all = glXQueryExtensionsString(p.display, p.screen);
+  if (!all) return false;
+  std::string_view list(all), wanted(name);
+  for (size_t at = list.find(wanted); at != std::string_view::npos;
+       at = list.find(wanted, at + 1)) {
+    size_t end = at + wanted.size();
+    if ((at == 0 || list[at - 1] == ' ') && (end == list.size() || list[end] == ' ')) return true;
+  }
+  return false;
+}
+
+// Vertical sync in a window: the swap interval of the current drawable,
+// where the server offers a swap-control extension that applies to windows.
+void SetWindowSwapInterval(int32_t interval) {
+  TPlatform& p = P();
+  GLXDrawable drawable = glXGetCurrentDrawable();
+  if (!p.current || p.current == p.shared || !drawable) return;
+  if (HasGLXExtension("GLX_EXT_swap_control")) {
+    auto swapInterval = reinterpret_cast<PFNGLXSWAPINTERVALEXTPROC>(
+        glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalEXT")));
+    if (swapInterval) IgnoringXErrors([&] { swapInterval(p.display, drawable, interval); });
+  } else if (HasGLXExtension("GLX_MESA_swap_control")) {
+    auto swapInterval = reinterpret_cast<PFNGLXSWAPINTERVALMESAPROC>(
+        glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalMESA")));
+    if (swapInterval) IgnoringXErrors([&] { swapInterval(static_cast<unsigned>(interval)); });
+  }
+}
+
+}  // namespace
+
 void TGLGraphicsDriver::SetSwapInterval(int32_t interval) {
   TPlatform& p = P();
-  if (!p.fullScreen || !p.display) return;
+  if (!p.display) return;
+  if (!p.fullScreen) {
+    SetWindowSwapInterval(interval);
+    return;
+  }
   using SwapIntervalFunction = int (*)(int);
   auto swapInterval = reinterpret_cast<SwapIntervalFunction>(
       glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalSGI")));
@@ -652,6 +911,95 @@ bool GLMakeTextureContextCurrent(uint32_t serial) {
   // (graphics closed) the hidden one serves.
   if (!p.current) PlatformMakeCurrent(p.shared);
   return p.current != nullptr;
+}
+
+}  // namespace kelpora
+
+namespace kelpora {
+
+namespace {
+
+// The scaled record of the canvas window that input addresses; null for a
+// window that is not scaled.
+GLContextRecord* CanvasRecord() {
+  TPlatform& p = P();
+  return p.display && p.currentWindow ? ScaledRecordOf(p.currentWindow) : nullptr;
+}
+
+}  // namespace
+
+void OpenCanvasWindow(int32_t width, int32_t height, int32_t rateAndFlags,
+                      const TWindowOptions& options) {
+  TPlatform& p = P();
+  p.pendingOptions = options;
+  p.optionsPending = true;
+  struct TForget {
+    ~TForget() { P().optionsPending = false; }
+  } forget;
+  OpenCanvas(width, height, 0, rateAndFlags);
+}
+
+void GetWindowSize(int32_t& width, int32_t& height) {
+  TPlatform& p = P();
+  width = 0;
+  height = 0;
+  if (GLContextRecord* record = CanvasRecord()) {
+    width = record->windowWidth;
+    height = record->windowHeight;
+    return;
+  }
+  if (!p.display || !p.currentWindow) return;
+  Window root;
+  int x, y;
+  unsigned w = 0, h = 0, border, depth;
+  if (XGetGeometry(p.display, p.currentWindow, &root, &x, &y, &w, &h, &border, &depth)) {
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
+  }
+}
+
+bool WindowSizeChanged() {
+  GLContextRecord* record = CanvasRecord();
+  if (!record || !record->sizeChanged) return false;
+  record->sizeChanged = false;
+  return true;
+}
+
+bool SetDesktopFullScreen(bool on) {
+  GLContextRecord* record = CanvasRecord();
+  if (!record) return false;
+  if (record->desktopFullScreen == on) return true;
+  TPlatform& p = P();
+  record->desktopFullScreen = on;
+  if (on) record->byWindowManager = WindowManagerOffersFullScreen();
+  if (record->byWindowManager) {
+    // The window manager keeps the place and size to go back to.
+    RequestFullScreenState(record->window, on);
+  } else if (on) {
+    CoverScreen(record);
+  } else {
+    XMoveResizeWindow(p.display, record->window, record->savedX, record->savedY,
+                      std::max(record->savedWidth, 1u), std::max(record->savedHeight, 1u));
+    XFlush(p.display);
+  }
+  return true;
+}
+
+bool DesktopFullScreenActive() {
+  GLContextRecord* record = CanvasRecord();
+  return record && record->desktopFullScreen;
+}
+
+void X11WindowToCanvas(unsigned long window, int32_t& x, int32_t& y) {
+  if (GLContextRecord* record = P().display ? ScaledRecordOf(window) : nullptr) {
+    WindowToCanvas(ViewportOf(record), record->canvasWidth, record->canvasHeight, x, y);
+  }
+}
+
+void X11CanvasToWindow(unsigned long window, int32_t& x, int32_t& y) {
+  if (GLContextRecord* record = P().display ? ScaledRecordOf(window) : nullptr) {
+    CanvasToWindow(ViewportOf(record), record->canvasWidth, record->canvasHeight, x, y);
+  }
 }
 
 }  // namespace kelpora
