@@ -22,6 +22,7 @@
 #include "graphics/glx_window.h"
 #include "graphics/x11_platform.h"
 #include "input/keyboard_mouse.h"
+#include "pixmap/pixmap.h"
 #include "process.h"
 #include "runtime/clock.h"
 #include "vex2d/draw_state.h"
@@ -201,6 +202,14 @@ TEST_F(WindowManagerTest, ResizedWindowShowsTheCanvasScaledWithBars) {
     }
     XDestroyImage(image);
     EXPECT_EQ(wrong, 0) << "first at " << first;
+
+    // Scaling leaves the drawing state of the frame loop as it was, and
+    // reading pixels reads the canvas.
+    ClearScreen();
+    FillRect(70, 50, 5, 5);
+    Ref<TPixmap> drawn = ReadPixmap(0, 0, 80, 60);
+    EXPECT_EQ(drawn->PixelAt(72, 52) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(drawn->PixelAt(10, 10) & 0xFFFFFF, 0x0000FFu);
 
     // The pointer over the window reads in canvas pixels, clamped over the bars.
     for (auto [x, y] : {std::pair{0, 0}, std::pair{c.windowW - 1, c.windowH - 1},
