@@ -1,8 +1,5 @@
 #include "graphics/glx_window.h"
 
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/gl.h>
-#include <GL/glext.h>
 #include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -20,6 +17,7 @@
 #include <vector>
 
 #include "graphics/canvas_scaling.h"
+#include "graphics/glx_desktop.h"
 #include "graphics/x11_platform.h"
 #include "runtime/startup.h"
 #include "runtime/system_driver.h"
@@ -39,11 +37,10 @@ struct GLContextRecord {
   int32_t canvasWidth = 0, canvasHeight = 0;
   int32_t windowWidth = 0, windowHeight = 0;  // as of the last Present
   bool sizeChanged = false;
-  GLuint framebuffer = 0, texture = 0;
+  uint32_t framebuffer = 0, texture = 0;
   bool desktopFullScreen = false;
   bool byWindowManager = false;  // full screen asked of the window manager
-  int savedX = 0, savedY = 0;    // the place and size to go back to without one
-  unsigned savedWidth = 0, savedHeight = 0;
+  TWindowPlace saved{};  // the place and size to go back to without a window manager
 };
 
 namespace {
@@ -133,136 +130,6 @@ void PlatformMakeCurrent(GLContextRecord* record) {
   p.current = record;
 }
 
-// Runs `request` with X errors ignored: a window manager that has gone can
-// leave properties naming windows that no longer exist, and some servers
-// refuse swap-control requests; the default handler would end the program.
-template <typename Request>
-void IgnoringXErrors(Request request) {
-  Display* display = P().display;
-  XSync(display, False);
-  XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-  request();
-  XSync(display, False);
-  XSetErrorHandler(previous);
-}
-
-Atom AtomNamed(const char* name) { return XInternAtom(P().display, name, False); }
-
-// The window a property of type WINDOW names; 0 when there is none.
-Window WindowProperty(Window window, Atom property) {
-  Window found = 0;
-  IgnoringXErrors([&] {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(P().display, window, property, 0, 1, False, XA_WINDOW, &type, &format,
-                           &count, &after, &data) == Success &&
-        data) {
-      if (format == 32 && count == 1) found = *reinterpret_cast<Window*>(data);
-      XFree(data);
-    }
-  });
-  return found;
-}
-
-// A running window manager that follows the desktop conventions and offers
-// full-screen windows: it names a live check window that names itself, and
-// lists _NET_WM_STATE_FULLSCREEN among what it supports.
-bool WindowManagerOffersFullScreen() {
-  TPlatform& p = P();
-  Window root = RootWindow(p.display, p.screen);
-  Atom check = AtomNamed("_NET_SUPPORTING_WM_CHECK");
-  Window wm = WindowProperty(root, check);
-  if (!wm || WindowProperty(wm, check) != wm) return false;
-  Atom fullScreen = AtomNamed("_NET_WM_STATE_FULLSCREEN");
-  bool offered = false;
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(p.display, root, AtomNamed("_NET_SUPPORTED"), 0, 4096, False, XA_ATOM,
-                         &type, &format, &count, &after, &data) == Success &&
-      data) {
-    auto* atoms = reinterpret_cast<Atom*>(data);
-    if (format == 32) offered = std::find(atoms, atoms + count, fullScreen) != atoms + count;
-    XFree(data);
-  }
-  return offered;
-}
-
-// Asks the window manager to add or remove the full-screen state of a mapped window.
-void RequestFullScreenState(Window window, bool on) {
-  TPlatform& p = P();
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = AtomNamed("_NET_WM_STATE");
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = on ? 1 : 0;  // _NET_WM_STATE_ADD or _REMOVE
-  event.xclient.data.l[1] = static_cast<long>(AtomNamed("_NET_WM_STATE_FULLSCREEN"));
-  event.xclient.data.l[3] = 1;  // asked by an application
-  XSendEvent(p.display, RootWindow(p.display, p.screen), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &event);
-  XFlush(p.display);
-}
-
-// Without a window manager the window covers the screen itself, and keeps
-// the place and size it leaves to go back to them.
-void CoverScreen(GLContextRecord* record) {
-  TPlatform& p = P();
-  Window root = RootWindow(p.display, p.screen), child = 0;
-  unsigned border = 0, depth = 0;
-  int x = 0, y = 0;
-  XGetGeometry(p.display, record->window, &child, &x, &y, &record->savedWidth,
-               &record->savedHeight, &border, &depth);
-  XTranslateCoordinates(p.display, record->window, root, 0, 0, &record->savedX, &record->savedY,
-                        &child);
-  XMoveResizeWindow(p.display, record->window, 0, 0,
-                    static_cast<unsigned>(DisplayWidth(p.display, p.screen)),
-                    static_cast<unsigned>(DisplayHeight(p.display, p.screen)));
-  XRaiseWindow(p.display, record->window);
-  XFlush(p.display);
-}
-
-// The framebuffer object a scaled canvas draws into, with a texture of the
-// canvas's size, made in its own context (which must be current); false when
-// the driver makes none. Drawing the texture as a quad scales it much faster
-// than a framebuffer blit in software renderers.
-bool MakeCanvasFramebuffer(GLContextRecord* record) {
-  GLint filter = record->scaling == SCALE_INTEGER ? GL_NEAREST : GL_LINEAR;
-  GLint previous = 0;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
-  glGenTextures(1, &record->texture);
-  glBindTexture(GL_TEXTURE_2D, record->texture);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, record->canvasWidth, record->canvasHeight, 0, GL_RGBA,
-               GL_UNSIGNED_BYTE, nullptr);
-  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
-  glGenFramebuffers(1, &record->framebuffer);
-  glBindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
-  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, record->texture, 0);
-  return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-}
-
-// Framebuffer objects belong to their context, but the texture lives in the
-// group that shares textures: it goes explicitly.
-void DeleteCanvasFramebuffer(GLContextRecord* record) {
-  TPlatform& p = P();
-  if (!record->framebuffer && !record->texture) return;
-  if (p.current != record) FlushHeldDrawing();
-  glXMakeCurrent(p.display, record->window, record->context);
-  p.current = record;
-  glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  glDeleteFramebuffers(1, &record->framebuffer);
-  glDeleteTextures(1, &record->texture);
-  record->framebuffer = 0;
-  record->texture = 0;
-}
-
 // Notes the window's size now; a change is kept for WindowSizeChanged.
 void ReadWindowSize(GLContextRecord* record) {
   TPlatform& p = P();
@@ -283,66 +150,22 @@ TCanvasViewport ViewportOf(const GLContextRecord* record) {
                    record->windowHeight, record->scaling);
 }
 
-// Draws the finished canvas into the window's back buffer: black bars, the
-// canvas scaled into the middle. Every GL state the drawing layer set (and
-// caches) is put back afterwards.
+// Draws the finished canvas into the window's back buffer at the window's size now.
 void ShowScaledCanvas(GLContextRecord* record) {
   ReadWindowSize(record);
-  TCanvasViewport v = ViewportOf(record);
-  glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  glPushAttrib(GL_ALL_ATTRIB_BITS);
-  glViewport(0, 0, record->windowWidth, record->windowHeight);
-  glDisable(GL_BLEND);
-  glDisable(GL_ALPHA_TEST);
-  // Only the bars are cleared: the canvas covers the rest.
-  glClearColor(0, 0, 0, 1);
-  glEnable(GL_SCISSOR_TEST);
-  int32_t barBottom = record->windowHeight - v.y - v.height;
-  const TCanvasViewport bars[] = {
-      {0, 0, record->windowWidth, barBottom},
-      {0, barBottom + v.height, record->windowWidth, v.y},
-      {0, barBottom, v.x, v.height},
-      {v.x + v.width, barBottom, record->windowWidth - v.x - v.width, v.height},
-  };
-  for (const TCanvasViewport& bar : bars) {
-    if (bar.width <= 0 || bar.height <= 0) continue;
-    glScissor(bar.x, bar.y, bar.width, bar.height);
-    glClear(GL_COLOR_BUFFER_BIT);
-  }
-  glDisable(GL_SCISSOR_TEST);
-  glMatrixMode(GL_TEXTURE);
-  glPushMatrix();
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glPushMatrix();
-  glLoadIdentity();
-  glMatrixMode(GL_PROJECTION);
-  glPushMatrix();
-  glLoadIdentity();
-  // GL counts rows from the bottom, in the window and in the canvas alike.
-  glOrtho(0, record->windowWidth, 0, record->windowHeight, -1, 1);
-  glEnable(GL_TEXTURE_2D);
-  glBindTexture(GL_TEXTURE_2D, record->texture);
-  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-  auto left = static_cast<float>(v.x), right = static_cast<float>(v.x + v.width);
-  auto bottom = static_cast<float>(record->windowHeight - v.y - v.height);
-  auto top = bottom + static_cast<float>(v.height);
-  glBegin(GL_QUADS);
-  glTexCoord2f(0, 0);
-  glVertex2f(left, bottom);
-  glTexCoord2f(1, 0);
-  glVertex2f(right, bottom);
-  glTexCoord2f(1, 1);
-  glVertex2f(right, top);
-  glTexCoord2f(0, 1);
-  glVertex2f(left, top);
-  glEnd();
-  glPopMatrix();
-  glMatrixMode(GL_MODELVIEW);
-  glPopMatrix();
-  glMatrixMode(GL_TEXTURE);
-  glPopMatrix();
-  glPopAttrib();
+  DrawCanvasScaled(record->texture, ViewportOf(record), record->windowWidth,
+                   record->windowHeight);
+}
+
+// Framebuffer objects belong to their context, but the texture lives in the
+// group that shares textures: both go explicitly, in the record's context.
+void DeleteCanvasFramebuffer(GLContextRecord* record) {
+  TPlatform& p = P();
+  if (!record->framebuffer && !record->texture) return;
+  if (p.current != record) FlushHeldDrawing();
+  glXMakeCurrent(p.display, record->window, record->context);
+  p.current = record;
+  DeleteCanvasTarget(record->framebuffer, record->texture);
 }
 
 GLContextRecord* ScaledRecordOf(Window window) {
@@ -633,7 +456,8 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
   TWindowOptions options = visible && !fullScreen && p.optionsPending ? p.pendingOptions
                                                                        : TWindowOptions{};
   bool scaled = options.resizable || options.desktopFullScreen;
-  bool askWindowManager = options.desktopFullScreen && WindowManagerOffersFullScreen();
+  bool askWindowManager =
+      options.desktopFullScreen && WindowManagerOffersFullScreen(p.display, p.screen);
   if (fullScreen) {
     if (p.fullScreen || !p.vidModeAvailable) {
       XFreeColormap(p.display, attributes.colormap);
@@ -685,9 +509,9 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
     record->byWindowManager = askWindowManager;
     if (askWindowManager) {
       // Asked before mapping, the window manager maps it full screen at once.
-      Atom state = AtomNamed("_NET_WM_STATE_FULLSCREEN");
-      XChangeProperty(p.display, window, AtomNamed("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace,
-                      reinterpret_cast<unsigned char*>(&state), 1);
+      Atom state = XInternAtom(p.display, "_NET_WM_STATE_FULLSCREEN", False);
+      XChangeProperty(p.display, window, XInternAtom(p.display, "_NET_WM_STATE", False), XA_ATOM,
+                      32, PropModeReplace, reinterpret_cast<unsigned char*>(&state), 1);
     }
   }
   if (visible) {
@@ -715,11 +539,14 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
                      PointerMotionMask | (scaled ? 0 : ResizeRedirectMask));
     MakeBlankCursor(window);
     p.currentWindow = window;
-    if (scaled && !MakeCanvasFramebuffer(record)) {
+    if (scaled && !MakeCanvasTarget(width, height, options.scaling, record->framebuffer,
+                                    record->texture)) {
       CloseRecord(record);
       return nullptr;
     }
-    if (options.desktopFullScreen && !askWindowManager) CoverScreen(record);
+    if (options.desktopFullScreen && !askWindowManager) {
+      record->saved = CoverScreen(p.display, p.screen, window);
+    }
   }
   PumpInputSource();
   return record;
@@ -769,7 +596,7 @@ void TGLGraphicsContext::Present() {
       ShowScaledCanvas(record_);
     }
     glXSwapBuffers(p.display, record_->window);
-    if (record_->scaled) glBindFramebuffer(GL_FRAMEBUFFER, record_->framebuffer);
+    if (record_->scaled) BindCanvasTarget(record_->framebuffer);
   }
   PumpInputSource();
   p.selected = nullptr;
@@ -833,45 +660,11 @@ void TGLGraphicsDriver::SetPointerShown(int32_t shown) {
   XFlush(p.display);
 }
 
-namespace {
-
-bool HasGLXExtension(const char* name) {
-  TPlatform& p = P();
-  const char* all = glXQueryExtensionsString(p.display, p.screen);
-  if (!all) return false;
-  std::string_view list(all), wanted(name);
-  for (size_t at = list.find(wanted); at != std::string_view::npos;
-       at = list.find(wanted, at + 1)) {
-    size_t end = at + wanted.size();
-    if ((at == 0 || list[at - 1] == ' ') && (end == list.size() || list[end] == ' ')) return true;
-  }
-  return false;
-}
-
-// Vertical sync in a window: the swap interval of the current drawable,
-// where the server offers a swap-control extension that applies to windows.
-void SetWindowSwapInterval(int32_t interval) {
-  TPlatform& p = P();
-  GLXDrawable drawable = glXGetCurrentDrawable();
-  if (!p.current || p.current == p.shared || !drawable) return;
-  if (HasGLXExtension("GLX_EXT_swap_control")) {
-    auto swapInterval = reinterpret_cast<PFNGLXSWAPINTERVALEXTPROC>(
-        glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalEXT")));
-    if (swapInterval) IgnoringXErrors([&] { swapInterval(p.display, drawable, interval); });
-  } else if (HasGLXExtension("GLX_MESA_swap_control")) {
-    auto swapInterval = reinterpret_cast<PFNGLXSWAPINTERVALMESAPROC>(
-        glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalMESA")));
-    if (swapInterval) IgnoringXErrors([&] { swapInterval(static_cast<unsigned>(interval)); });
-  }
-}
-
-}  // namespace
-
 void TGLGraphicsDriver::SetSwapInterval(int32_t interval) {
   TPlatform& p = P();
   if (!p.display) return;
   if (!p.fullScreen) {
-    SetWindowSwapInterval(interval);
+    if (p.current && p.current != p.shared) SetWindowSwapInterval(p.display, p.screen, interval);
     return;
   }
   using SwapIntervalFunction = int (*)(int);
@@ -1024,15 +817,15 @@ bool SetDesktopFullScreen(bool on) {
   if (record->desktopFullScreen == on) return true;
   TPlatform& p = P();
   record->desktopFullScreen = on;
-  if (on) record->byWindowManager = WindowManagerOffersFullScreen();
+  if (on) record->byWindowManager = WindowManagerOffersFullScreen(p.display, p.screen);
   if (record->byWindowManager) {
     // The window manager keeps the place and size to go back to.
-    RequestFullScreenState(record->window, on);
+    RequestFullScreenState(p.display, p.screen, record->window, on);
   } else if (on) {
-    CoverScreen(record);
+    record->saved = CoverScreen(p.display, p.screen, record->window);
   } else {
-    XMoveResizeWindow(p.display, record->window, record->savedX, record->savedY,
-                      std::max(record->savedWidth, 1u), std::max(record->savedHeight, 1u));
+    XMoveResizeWindow(p.display, record->window, record->saved.x, record->saved.y,
+                      std::max(record->saved.width, 1u), std::max(record->saved.height, 1u));
     XFlush(p.display);
   }
   return true;

@@ -37,13 +37,13 @@ TEST(CanvasScaling, FitsWithBarsAndMapsPointerPositions) {
     int32_t scaling, windowW, windowH;
     TCanvasViewport viewport;
   } fits[] = {
-      {SCALE_INTEGER, 200, 100, {60, 20, 80, 60}},     // factor 1, bars all round
-      {SCALE_INTEGER, 250, 190, {5, 5, 240, 180}},     // factor 3
-      {SCALE_INTEGER, 60, 60, {0, 7, 60, 45}},         // smaller than the canvas: shrinks to fit
-      {SCALE_SMOOTH, 200, 100, {33, 0, 133, 100}},     // bars left and right
-      {SCALE_SMOOTH, 120, 200, {0, 55, 120, 90}},      // bars above and below
-      {SCALE_SMOOTH, 80, 60, {0, 0, 80, 60}},          // the canvas's own size
-      {SCALE_SMOOTH, 0, 100, {0, 0, 0, 0}},            // no window
+      {SCALE_INTEGER, 200, 100, {60, 20, 80, 60}},  // factor 1, bars all round
+      {SCALE_INTEGER, 250, 190, {5, 5, 240, 180}},  // factor 3
+      {SCALE_INTEGER, 60, 60, {0, 7, 60, 45}},      // smaller than the canvas: shrinks to fit
+      {SCALE_SMOOTH, 200, 100, {33, 0, 133, 100}},  // bars left and right
+      {SCALE_SMOOTH, 120, 200, {0, 55, 120, 90}},   // bars above and below
+      {SCALE_SMOOTH, 80, 60, {0, 0, 80, 60}},       // the canvas's own size
+      {SCALE_SMOOTH, 0, 100, {0, 0, 0, 0}},         // no window
   };
   for (const auto& f : fits) {
     EXPECT_EQ(FitCanvas(80, 60, f.windowW, f.windowH, f.scaling), f.viewport)
@@ -56,14 +56,14 @@ TEST(CanvasScaling, FitsWithBarsAndMapsPointerPositions) {
     TCanvasViewport viewport;
     int32_t windowX, windowY, canvasX, canvasY;
   } points[] = {
-      {{60, 20, 80, 60}, 0, 0, 0, 0},          // over the bars: clamped
+      {{60, 20, 80, 60}, 0, 0, 0, 0},  // over the bars: clamped
       {{60, 20, 80, 60}, 199, 99, 79, 59},
       {{60, 20, 80, 60}, 100, 50, 40, 30},
-      {{5, 5, 240, 180}, 7, 7, 0, 0},          // factor 3: three window pixels a canvas pixel
+      {{5, 5, 240, 180}, 7, 7, 0, 0},  // factor 3: three window pixels a canvas pixel
       {{5, 5, 240, 180}, 8, 8, 1, 1},
       {{5, 5, 240, 180}, 244, 184, 79, 59},
       {{33, 0, 133, 100}, 99, 99, 39, 59},
-      {{33, 0, 133, 100}, -40, 500, 0, 59},    // outside the window
+      {{33, 0, 133, 100}, -40, 500, 0, 59},  // outside the window
   };
   for (const auto& p : points) {
     int32_t x = p.windowX, y = p.windowY;
@@ -72,8 +72,9 @@ TEST(CanvasScaling, FitsWithBarsAndMapsPointerPositions) {
     EXPECT_EQ(y, p.canvasY) << p.windowX << "," << p.windowY;
   }
   // MovePointer's way back lands on the same canvas pixel, at any scale of 1 or more.
-  for (const TCanvasViewport& v : {TCanvasViewport{60, 20, 80, 60}, TCanvasViewport{5, 5, 240, 180},
-                                   TCanvasViewport{33, 0, 133, 100}, TCanvasViewport{0, 0, 97, 61}}) {
+  for (const TCanvasViewport& v :
+       {TCanvasViewport{60, 20, 80, 60}, TCanvasViewport{5, 5, 240, 180},
+        TCanvasViewport{33, 0, 133, 100}, TCanvasViewport{0, 0, 97, 61}}) {
     for (int32_t cy = -1; cy <= 60; ++cy) {
       for (int32_t cx = -1; cx <= 80; ++cx) {
         int32_t x = cx, y = cy;
@@ -190,8 +191,9 @@ TEST_F(WindowManagerTest, ResizedWindowShowsTheCanvasScaledWithBars) {
                        (near(dy, redBottom, blend) && dx <= redRight + blend))) {
           continue;
         }
-        unsigned long expected = !inside ? 0x000000 : (dx < redRight && dy < redBottom) ? 0xFF0000
-                                                                                         : 0x0000FF;
+        unsigned long expected = !inside                             ? 0x000000
+                                 : (dx < redRight && dy < redBottom) ? 0xFF0000
+                                                                     : 0x0000FF;
         unsigned long shown = XGetPixel(image, x, y) & 0xFFFFFF;
         if (shown != expected && wrong++ == 0) {
           std::ostringstream at;
