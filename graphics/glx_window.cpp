@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "graphics/canvas_scaling.h"
+#include "graphics/glx_desktop.h"
 #include "graphics/x11_platform.h"
 #include "runtime/startup.h"
 #include "runtime/system_driver.h"
@@ -28,6 +30,17 @@ struct GLContextRecord {
   Window window = 0;
   GLXContext context = nullptr;
   bool ownsWindow = false;  // false for a foreign window given to OpenOnWindow
+  // A scaled canvas is drawn into a framebuffer object of its own size and
+  // scaled into the window, whatever size that has, at every Present.
+  bool scaled = false;
+  int32_t scaling = SCALE_SMOOTH;
+  int32_t canvasWidth = 0, canvasHeight = 0;
+  int32_t windowWidth = 0, windowHeight = 0;  // as of the last Present
+  bool sizeChanged = false;
+  uint32_t framebuffer = 0, texture = 0;
+  bool desktopFullScreen = false;
+  bool byWindowManager = false;  // full screen asked of the window manager
+  TWindowPlace saved{};  // the place and size to go back to without a window manager
 };
 
 namespace {
@@ -57,6 +70,8 @@ struct TPlatform {
   bool exitHookAdded = false;
   String title;  // set by SetWindowTitle
   bool titleSet = false;
+  TWindowOptions pendingOptions;  // for the window OpenCanvasWindow is opening
+  bool optionsPending = false;
 };
 
 TPlatform& P() {
@@ -113,6 +128,51 @@ void PlatformMakeCurrent(GLContextRecord* record) {
   FlushHeldDrawing();
   glXMakeCurrent(p.display, record->window, record->context);
   p.current = record;
+}
+
+// Notes the window's size now; a change is kept for WindowSizeChanged.
+void ReadWindowSize(GLContextRecord* record) {
+  TPlatform& p = P();
+  Window root;
+  int x, y;
+  unsigned w = 0, h = 0, border, depth;
+  if (!XGetGeometry(p.display, record->window, &root, &x, &y, &w, &h, &border, &depth)) return;
+  if (static_cast<int32_t>(w) != record->windowWidth ||
+      static_cast<int32_t>(h) != record->windowHeight) {
+    record->windowWidth = static_cast<int32_t>(w);
+    record->windowHeight = static_cast<int32_t>(h);
+    record->sizeChanged = true;
+  }
+}
+
+TCanvasViewport ViewportOf(const GLContextRecord* record) {
+  return FitCanvas(record->canvasWidth, record->canvasHeight, record->windowWidth,
+                   record->windowHeight, record->scaling);
+}
+
+// Draws the finished canvas into the window's back buffer at the window's size now.
+void ShowScaledCanvas(GLContextRecord* record) {
+  ReadWindowSize(record);
+  DrawCanvasScaled(record->texture, ViewportOf(record), record->windowWidth,
+                   record->windowHeight);
+}
+
+// Framebuffer objects belong to their context, but the texture lives in the
+// group that shares textures: both go explicitly, in the record's context.
+void DeleteCanvasFramebuffer(GLContextRecord* record) {
+  TPlatform& p = P();
+  if (!record->framebuffer && !record->texture) return;
+  if (p.current != record) FlushHeldDrawing();
+  glXMakeCurrent(p.display, record->window, record->context);
+  p.current = record;
+  DeleteCanvasTarget(record->framebuffer, record->texture);
+}
+
+GLContextRecord* ScaledRecordOf(Window window) {
+  for (GLContextRecord* record : P().live) {
+    if (record->scaled && record->window == window) return record;
+  }
+  return nullptr;
 }
 
 void FreeModeLines() {
@@ -222,6 +282,7 @@ void CloseRecord(GLContextRecord* record, bool free = true) {
     std::erase(p.live, record);
     if (p.display) {
       if (p.current == record) FlushHeldDrawing();
+      DeleteCanvasFramebuffer(record);
       glXMakeCurrent(p.display, None, nullptr);
       p.current = nullptr;
       if (record->context) glXDestroyContext(p.display, record->context);
@@ -392,6 +453,11 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
   attributes.colormap = XCreateColormap(p.display, root, p.visual->visual, AllocNone);
   Window window = 0;
   bool fullScreen = depth != 0 && visible;
+  TWindowOptions options = visible && !fullScreen && p.optionsPending ? p.pendingOptions
+                                                                       : TWindowOptions{};
+  bool scaled = options.resizable || options.desktopFullScreen;
+  bool askWindowManager =
+      options.desktopFullScreen && WindowManagerOffersFullScreen(p.display, p.screen);
   if (fullScreen) {
     if (p.fullScreen || !p.vidModeAvailable) {
       XFreeColormap(p.display, attributes.colormap);
@@ -420,7 +486,8 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
                       CWBorderPixel | CWOverrideRedirect | CWEventMask | CWColormap, &attributes);
     p.fullScreen = true;
   } else {
-    attributes.event_mask = StructureNotifyMask | ResizeRedirectMask;
+    // Resizing by the window manager is turned back, except where the canvas scales.
+    attributes.event_mask = StructureNotifyMask | (scaled ? 0 : ResizeRedirectMask);
     window = XCreateWindow(p.display, root, 0, 0, static_cast<unsigned>(width),
                            static_cast<unsigned>(height), 0, p.visual->depth, InputOutput,
                            p.visual->visual, CWBorderPixel | CWEventMask | CWColormap, &attributes);
@@ -433,6 +500,20 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
   }
   auto* record = new GLContextRecord{window, context, true};
   p.live.push_back(record);
+  if (scaled) {
+    record->scaled = true;
+    record->scaling = options.scaling;
+    record->canvasWidth = record->windowWidth = width;
+    record->canvasHeight = record->windowHeight = height;
+    record->desktopFullScreen = options.desktopFullScreen;
+    record->byWindowManager = askWindowManager;
+    if (askWindowManager) {
+      // Asked before mapping, the window manager maps it full screen at once.
+      Atom state = XInternAtom(p.display, "_NET_WM_STATE_FULLSCREEN", False);
+      XChangeProperty(p.display, window, XInternAtom(p.display, "_NET_WM_STATE", False), XA_ATOM,
+                      32, PropModeReplace, reinterpret_cast<unsigned char*>(&state), 1);
+    }
+  }
   if (visible) {
     // A close from the window manager ends the program normally (event pump).
     XSetWMProtocols(p.display, window, &p.deleteWindowAtom, 1);
@@ -455,9 +536,17 @@ GLContextRecord* CreateRecord(int32_t width, int32_t height, int32_t depth, int3
         reinterpret_cast<XPointer>(&window));
     XSelectInput(p.display, window,
                  KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
-                     PointerMotionMask | ResizeRedirectMask);
+                     PointerMotionMask | (scaled ? 0 : ResizeRedirectMask));
     MakeBlankCursor(window);
     p.currentWindow = window;
+    if (scaled && !MakeCanvasTarget(width, height, options.scaling, record->framebuffer,
+                                    record->texture)) {
+      CloseRecord(record);
+      return nullptr;
+    }
+    if (options.desktopFullScreen && !askWindowManager) {
+      record->saved = CoverScreen(p.display, p.screen, window);
+    }
   }
   PumpInputSource();
   return record;
@@ -501,7 +590,14 @@ void SetGLFlushHook(void (*flush)()) { flushHook = flush; }
 void TGLGraphicsContext::Present() {
   TPlatform& p = P();
   FlushHeldDrawing();
-  if (IsLive(record_) && p.display) glXSwapBuffers(p.display, record_->window);
+  if (IsLive(record_) && p.display) {
+    if (record_->scaled) {
+      PlatformMakeCurrent(record_);
+      ShowScaledCanvas(record_);
+    }
+    glXSwapBuffers(p.display, record_->window);
+    if (record_->scaled) BindCanvasTarget(record_->framebuffer);
+  }
   PumpInputSource();
   p.selected = nullptr;
 }
@@ -511,6 +607,11 @@ void TGLGraphicsContext::GetSize(int32_t& width, int32_t& height) {
   height = 0;
   TPlatform& p = P();
   if (!IsLive(record_) || !p.display) return;
+  if (record_->scaled) {
+    width = record_->canvasWidth;
+    height = record_->canvasHeight;
+    return;
+  }
   Window root;
   int x, y;
   unsigned w = 0, h = 0, border, depth;
@@ -561,7 +662,11 @@ void TGLGraphicsDriver::SetPointerShown(int32_t shown) {
 
 void TGLGraphicsDriver::SetSwapInterval(int32_t interval) {
   TPlatform& p = P();
-  if (!p.fullScreen || !p.display) return;
+  if (!p.display) return;
+  if (!p.fullScreen) {
+    if (p.current && p.current != p.shared) SetWindowSwapInterval(p.display, p.screen, interval);
+    return;
+  }
   using SwapIntervalFunction = int (*)(int);
   auto swapInterval = reinterpret_cast<SwapIntervalFunction>(
       glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalSGI")));
@@ -652,6 +757,95 @@ bool GLMakeTextureContextCurrent(uint32_t serial) {
   // (graphics closed) the hidden one serves.
   if (!p.current) PlatformMakeCurrent(p.shared);
   return p.current != nullptr;
+}
+
+}  // namespace kelpora
+
+namespace kelpora {
+
+namespace {
+
+// The scaled record of the canvas window that input addresses; null for a
+// window that is not scaled.
+GLContextRecord* CanvasRecord() {
+  TPlatform& p = P();
+  return p.display && p.currentWindow ? ScaledRecordOf(p.currentWindow) : nullptr;
+}
+
+}  // namespace
+
+void OpenCanvasWindow(int32_t width, int32_t height, int32_t rateAndFlags,
+                      const TWindowOptions& options) {
+  TPlatform& p = P();
+  p.pendingOptions = options;
+  p.optionsPending = true;
+  struct TForget {
+    ~TForget() { P().optionsPending = false; }
+  } forget;
+  OpenCanvas(width, height, 0, rateAndFlags);
+}
+
+void GetWindowSize(int32_t& width, int32_t& height) {
+  TPlatform& p = P();
+  width = 0;
+  height = 0;
+  if (GLContextRecord* record = CanvasRecord()) {
+    width = record->windowWidth;
+    height = record->windowHeight;
+    return;
+  }
+  if (!p.display || !p.currentWindow) return;
+  Window root;
+  int x, y;
+  unsigned w = 0, h = 0, border, depth;
+  if (XGetGeometry(p.display, p.currentWindow, &root, &x, &y, &w, &h, &border, &depth)) {
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
+  }
+}
+
+bool WindowSizeChanged() {
+  GLContextRecord* record = CanvasRecord();
+  if (!record || !record->sizeChanged) return false;
+  record->sizeChanged = false;
+  return true;
+}
+
+bool SetDesktopFullScreen(bool on) {
+  GLContextRecord* record = CanvasRecord();
+  if (!record) return false;
+  if (record->desktopFullScreen == on) return true;
+  TPlatform& p = P();
+  record->desktopFullScreen = on;
+  if (on) record->byWindowManager = WindowManagerOffersFullScreen(p.display, p.screen);
+  if (record->byWindowManager) {
+    // The window manager keeps the place and size to go back to.
+    RequestFullScreenState(p.display, p.screen, record->window, on);
+  } else if (on) {
+    record->saved = CoverScreen(p.display, p.screen, record->window);
+  } else {
+    XMoveResizeWindow(p.display, record->window, record->saved.x, record->saved.y,
+                      std::max(record->saved.width, 1u), std::max(record->saved.height, 1u));
+    XFlush(p.display);
+  }
+  return true;
+}
+
+bool DesktopFullScreenActive() {
+  GLContextRecord* record = CanvasRecord();
+  return record && record->desktopFullScreen;
+}
+
+void X11WindowToCanvas(unsigned long window, int32_t& x, int32_t& y) {
+  if (GLContextRecord* record = P().display ? ScaledRecordOf(window) : nullptr) {
+    WindowToCanvas(ViewportOf(record), record->canvasWidth, record->canvasHeight, x, y);
+  }
+}
+
+void X11CanvasToWindow(unsigned long window, int32_t& x, int32_t& y) {
+  if (GLContextRecord* record = P().display ? ScaledRecordOf(window) : nullptr) {
+    CanvasToWindow(ViewportOf(record), record->canvasWidth, record->canvasHeight, x, y);
+  }
 }
 
 }  // namespace kelpora

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "graphics/canvas_scaling.h"
 #include "vex2d/graphics_mode.h"
 
 namespace kelpora {
@@ -47,7 +48,9 @@ class TGLGraphicsDriver : public TGraphicsDriver {
                                      int32_t flags) override;
   // Non-zero shows the normal pointer over the current window, 0 a blank one.
   void SetPointerShown(int32_t shown) override;
-  // Honoured in full screen only, where the swap-control extension exists.
+  // Honoured where the server offers swap control: in full screen through
+  // glXSwapIntervalSGI, in a window through GLX_EXT_swap_control or
+  // GLX_MESA_swap_control. Without it the canvas paces in software.
   void SetSwapInterval(int32_t interval) override;
   // At most 1024 modes, depth always 24; empty without a display.
   Ref<TDisplayModeArray> ListDisplayModes() override;
@@ -80,6 +83,25 @@ bool GLMakeTextureContextCurrent(uint32_t serial);
 void SetWindowTitle(const String& title);
 // The title the next window gets.
 String WindowTitle();
+
+// Opens a desktop-window canvas (OpenCanvas with depth 0) of logical size
+// width × height that is drawn as today and scaled into the window at every
+// PresentFrame, kept in proportion with black bars. Mouse positions and
+// MovePointer are in canvas pixels then. Raises as OpenCanvas does.
+void OpenCanvasWindow(int32_t width, int32_t height, int32_t rateAndFlags,
+                      const TWindowOptions& options);
+// The canvas window's size in pixels as of the last PresentFrame (of the
+// window itself for a canvas that is not scaled); 0 × 0 without one.
+void GetWindowSize(int32_t& width, int32_t& height);
+// True once after each change of a scaled canvas window's size, as seen by PresentFrame.
+bool WindowSizeChanged();
+// Switches a scaled canvas window between desktop full screen (covering its
+// monitor through the window manager, or the screen where none offers it; the
+// video mode never changes) and the window's previous size and place. False
+// for a canvas not opened by OpenCanvasWindow. The size follows at a later
+// PresentFrame, when the window manager has done it.
+bool SetDesktopFullScreen(bool on);
+bool DesktopFullScreenActive();
 
 // Called before a buffer swap and before the current context changes, so a
 // drawing layer that holds back GL work can hand it over first.

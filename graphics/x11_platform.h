@@ -3,6 +3,8 @@
 // macros stay out of every header.
 #pragma once
 
+#include <cstdint>
+
 struct _XDisplay;
 
 namespace kelpora {
@@ -13,5 +15,10 @@ _XDisplay* X11Display();
 unsigned long X11CurrentWindow();
 // The WM_DELETE_WINDOW atom set on visible windows; 0 without a connection.
 unsigned long X11DeleteWindowAtom();
+// Pointer positions between a window and the canvas scaled into it; nothing
+// changes for a window whose canvas is not scaled. Positions over the bars
+// clamp to the canvas edge.
+void X11WindowToCanvas(unsigned long window, int32_t& x, int32_t& y);
+void X11CanvasToWindow(unsigned long window, int32_t& x, int32_t& y);
 
 }  // namespace kelpora

@@ -214,6 +214,14 @@ void OnButton(int button, bool pressed, Time time) {
   }
 }
 
+// Pointer positions are canvas pixels, also where the canvas is scaled.
+void OnMotion(const XMotionEvent& event) {
+  int32_t x = event.x, y = event.y;
+  X11WindowToCanvas(event.window, x, y);
+  input.pointerX = x;
+  input.pointerY = y;
+}
+
 }  // namespace
 
 int32_t TranslateKeysym(uint64_t keysym) {
@@ -279,8 +287,7 @@ void RunEventPump() {
         XRefreshKeyboardMapping(&event.xmapping);
         break;
       case MotionNotify:
-        input.pointerX = event.xmotion.x;
-        input.pointerY = event.xmotion.y;
+        OnMotion(event.xmotion);
         break;
       case ClientMessage:
         if (!IsCloseRequest(event)) break;
@@ -362,6 +369,7 @@ void WarpPointerTo(int32_t x, int32_t y) {
   Display* display = X11Display();
   // Without a window the warp would move the pointer relative to where it is.
   if (!display || !X11CurrentWindow()) return;
+  X11CanvasToWindow(X11CurrentWindow(), x, y);  // x and y are canvas pixels
   XWarpPointer(display, None, X11CurrentWindow(), 0, 0, 0, 0, x, y);
   // A round trip brings the warp's own motion event in before the pump runs.
   XSync(display, False);

@@ -21,7 +21,7 @@ int32_t TakeNextChar();
 void ClearKeyTables();
 // 0 pointer x, 1 pointer y, 2 wheel; 0 for any other axis.
 int32_t ReadMouseAxis(int32_t axis);
-// Warps the pointer inside the current window, then pumps.
+// Warps the pointer to a canvas position inside the current window, then pumps.
 void WarpPointerTo(int32_t x, int32_t y);
 
 // The window manager's close button: until KeepCloseRequests is called it

@@ -26,6 +26,8 @@ int32_t WheelCount();
 int32_t MouseHits(int32_t button);
 int32_t MouseIsDown(int32_t button);
 void ClearMouseState();
+// Moves the pointer to a canvas position (canvas pixels also where the canvas
+// is scaled into its window).
 void MovePointer(int32_t x, int32_t y);
 // The window's close button was pressed. From the first call of either
 // function on, the close button only raises this request, which stays until

@@ -51,6 +51,30 @@ start_xvfb() {
   echo "Xvfb running on $DISPLAY"
 }
 
+# Starts a second Xvfb with the openbox window manager on it and exports its
+# display as KELPORA_WM_DISPLAY, for the tests of windows that a window
+# manager resizes and puts in full screen. Returns once openbox has taken the
+# screen (it names its check window on the root).
+start_xvfb_with_openbox() {
+  local fifo display
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp +extension GLX 3>"$fifo" >/dev/null 2>&1 &
+  KELPORA_SERVER_PIDS+=($!)
+  read -r -t 20 display <"$fifo" || { echo "Xvfb did not start" >&2; rm -f "$fifo"; return 1; }
+  rm -f "$fifo"
+  export KELPORA_WM_DISPLAY=":$display"
+  DISPLAY="$KELPORA_WM_DISPLAY" openbox --sm-disable >/dev/null 2>&1 &
+  KELPORA_SERVER_PIDS+=($!)
+  for _ in $(seq 200); do
+    DISPLAY="$KELPORA_WM_DISPLAY" xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+  done
+  DISPLAY="$KELPORA_WM_DISPLAY" xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
+    { echo "openbox did not start on $KELPORA_WM_DISPLAY" >&2; return 1; }
+  echo "Xvfb with openbox running on $KELPORA_WM_DISPLAY"
+}
+
 # Starts Xorg with the dummy video driver on a free display and exports it as
 # KELPORA_XORG_DISPLAY: a real server with the XFree86-VidModeExtension and GLX
 # for the full-screen tests (Xvfb has no video modes).

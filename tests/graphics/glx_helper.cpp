@@ -12,6 +12,7 @@
 
 #include "graphics/gl_driver.h"
 #include "graphics/glx_window.h"
+#include "graphics/x11_platform.h"
 #include "input/keyboard_mouse.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
@@ -30,7 +31,12 @@ void PrintCurrentMode(const char* label) {
     std::printf("%s no display\n", label);
     return;
   }
-  int dotClock = 0;
+  int dotClock = 0, event = 0, error = 0;
+  if (!XF86VidModeQueryExtension(display, &event, &error)) {
+    std::printf("%s none\n", label);  // Xvfb has no video modes
+    XCloseDisplay(display);
+    return;
+  }
   XF86VidModeModeLine line{};
   XF86VidModeGetModeLine(display, DefaultScreen(display), &dotClock, &line);
   std::printf("%s %dx%d clock %d\n", label, line.hdisplay, line.vdisplay, dotClock);
@@ -58,6 +64,79 @@ void SendCloseRequest(uint64_t window) {
   XCloseDisplay(display);
 }
 
+// The canvas window's size and place on the screen, asked over a connection
+// of our own once the library's requests have been handled.
+std::string Geometry() {
+  XSync(X11Display(), False);
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return "no display";
+  Window window = RefCast<TGLGraphicsContext>(CurrentCanvas()->context)->WindowId(), child, root;
+  int x = 0, y = 0, ignored;
+  unsigned w = 0, h = 0, border, depth;
+  XGetGeometry(display, window, &root, &ignored, &ignored, &w, &h, &border, &depth);
+  XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child);
+  XCloseDisplay(display);
+  return std::to_string(w) + "x" + std::to_string(h) + " at " + std::to_string(x) + "," +
+         std::to_string(y);
+}
+
+// Frames until the window has the size wanted (the window manager answers
+// in its own time), 30 s at most; then how it lies.
+std::string SettleAt(int32_t width, int32_t height) {
+  int32_t w = 0, h = 0;
+  for (int i = 0; i < 3000; ++i) {
+    ClearScreen();
+    PresentFrame();
+    GetWindowSize(w, h);
+    if (w == width && h == height) break;
+    usleep(10000);
+  }
+  // A window manager may move the window after sizing it: a few more frames.
+  for (int i = 0; i < 20; ++i) {
+    PresentFrame();
+    usleep(10000);
+  }
+  return Geometry();
+}
+
+// Desktop full screen and back, as the window manager (or, without one, the
+// library) does it, with the video mode before, during and after.
+void DesktopFullScreen() {
+  PrintCurrentMode("mode");
+  TWindowOptions options;
+  options.resizable = true;
+  OpenCanvasWindow(160, 120, CANVAS_NO_SYNC, options);
+  Display* display = X11Display();
+  int32_t screenW = DisplayWidth(display, DefaultScreen(display));
+  int32_t screenH = DisplayHeight(display, DefaultScreen(display));
+  std::printf("screen %dx%d\n", screenW, screenH);
+  // Somewhere else than where it opened, to see the place come back.
+  SettleAt(160, 120);
+  Display* own = XOpenDisplay(nullptr);
+  XMoveWindow(own, RefCast<TGLGraphicsContext>(CurrentCanvas()->context)->WindowId(), 50, 40);
+  XCloseDisplay(own);
+  std::printf("window %s\n", SettleAt(160, 120).c_str());
+  WindowSizeChanged();
+  std::printf("toggle %d\n", SetDesktopFullScreen(true) ? 1 : 0);
+  std::printf("full %s active %d\n", SettleAt(screenW, screenH).c_str(),
+              DesktopFullScreenActive() ? 1 : 0);
+  std::printf("size changed %d\n", WindowSizeChanged() ? 1 : 0);
+  std::printf("canvas %dx%d\n", CanvasWidth(), CanvasHeight());
+  PrintCurrentMode("mode");
+  SetDesktopFullScreen(false);
+  std::printf("back %s active %d\n", SettleAt(160, 120).c_str(),
+              DesktopFullScreenActive() ? 1 : 0);
+  options.desktopFullScreen = true;
+  OpenCanvasWindow(160, 120, CANVAS_NO_SYNC, options);
+  std::printf("opened full %s\n", SettleAt(screenW, screenH).c_str());
+  PrintCurrentMode("mode");
+  // A canvas of today's kind has no desktop full screen.
+  OpenCanvas(160, 120, 0, CANVAS_NO_SYNC);
+  std::printf("plain toggle %d\n", SetDesktopFullScreen(true) ? 1 : 0);
+  CloseCanvas();
+  PrintCurrentMode("mode");
+}
+
 void Main() {
   InitGLDriverModule();
   InitInputModule();  // the pump that sees the close request
@@ -68,6 +147,10 @@ void Main() {
       GetDisplayMode(i, w, h, d, hz);
       std::printf("mode %dx%d depth %d rate %d\n", w, h, d, hz);
     }
+    return;
+  }
+  if (command == "desktop-fullscreen") {
+    DesktopFullScreen();
     return;
   }
   if (command == "missing") {
