@@ -6,7 +6,8 @@
 // layout (8 or 16 bits, mono or stereo) and by whether volume or rate ramps.
 // Inside a loop the end of the data is found ahead of time, so the per-frame
 // work has no tests; a voice that reads its data frame after frame at its own
-// rate takes a straight loop the compiler can vectorise.
+// rate takes a straight loop the compiler can vectorise. Streamed voices go
+// through the same loops over the frames their ring holds for the pass.
 #include <algorithm>
 #include <cstdint>
 

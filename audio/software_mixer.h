@@ -6,6 +6,8 @@
 // changes their settings; the output thread runs the mixing passes. New voices
 // travel to the output thread through the pending ring, used ones come back
 // through the free ring; both rings have one producer and one consumer.
+// A streamed voice reads its frames from a third kind of ring, filled by the
+// audio module's decoder thread (audio/stream_ring.h).
 // Settings are single atomic words read by the mixer once per pass.
 //
 // Fixed-point units: rate 16.16 (65536 = 1.0), volume and pan 4.12
