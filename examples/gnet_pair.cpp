@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/kelpora.h"
 #include "gnet/gnet_host.h"
 #include "graphics/gl_driver.h"
 #include "input/keyboard_mouse.h"
@@ -90,11 +91,7 @@ void Main() {
   int32_t port = std::atoi(ToBytes(args.back()).c_str());
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
-  InitSystemModule();
-  InitInputModule();
-  InitGNetModule();  // and the sockets it runs on
-  InitImageFontModule();
-  InitGLDriverModule();
+  InitKelpora({.sound = false});  // GNet and the sockets it runs on, the window, input
 
   Ref<TGNetHost> host = CreateGNetHost();
   if (!keyFile.empty()) host->SetSessionPassphrase(ReadPassphrase(keyFile));

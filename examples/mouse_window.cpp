@@ -8,6 +8,7 @@
 // with either, the 640×480 canvas is scaled into the window with black bars
 // (--integer for whole factors only), the pointer still reads in canvas
 // pixels, and F11 switches between full screen and the window.
+#include "framework/kelpora.h"
 #include "graphics/gl_driver.h"
 #include "graphics/glx_window.h"
 #include "input/keyboard_mouse.h"
@@ -26,15 +27,9 @@
 using namespace kelpora;
 
 static void Main() {
-  // Each subsystem is started by its initialiser; each runs once however
-  // often it is called, and pulls in the modules it builds on.
-  InitSystemModule();
-  InitInputModule();  // keyboard and mouse through the X event queue
-  InitStreamModule();
-  InitIncbinModule();  // "incbin::" URLs: files embedded in the executable
-  InitPngLoader();
-  InitImageFontModule();  // the built-in 8×16 font
-  InitGLDriverModule();   // OpenGL draws for Vex2D
+  // Every module: input, "incbin::" URLs for the files embedded in the
+  // executable, the picture loaders, the built-in font, OpenGL drawing.
+  InitKelpora({.sound = false, .network = false});
 
   TWindowOptions options;
   for (const String& argument : ApplicationState.arguments) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "framework/kelpora.h"
 #include "audio/clips_channels.h"
 #include "audio/loaders/ogg_loader.h"
 #include "audio/loaders/wav_loader.h"
@@ -52,17 +53,10 @@ void Main() {
     std::fprintf(stderr, "usage: sound_player <file.wav|file.ogg>\n");
     std::exit(2);
   }
-  InitSystemModule();
-  InitInputModule();
-  InitStreamModule();
-  // The sample loaders are asked newest first: Ogg, then WAV.
-  InitWavLoader();
-  InitOggLoader();
-  // Opens the output device and plays through the software mixer; without a
-  // device the clips stay silent and everything else works the same.
-  InitMixerBackendModule();
-  InitImageFontModule();
-  InitGLDriverModule();
+  // Every module but the network. The sound part opens the output device
+  // and plays through the software mixer; without a device the clips stay
+  // silent and everything else works the same.
+  InitKelpora({.network = false});
 
   // The command line is relative to where the program was started; start-up
   // changed the working directory to the executable's folder.
