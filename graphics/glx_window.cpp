@@ -357,43 +357,13 @@ void MakeBlankCursor(Window window) {
   XFreePixmap(p.display, bitmap);
 }
 
-// UTF-8 of 16-bit text; an unpaired surrogate becomes U+FFFD.
-std::string Utf8(std::u16string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 // Task bars and window lists show these: the title, and WM_CLASS as the
 // executable's name and the title.
 void NameWindow(Window window, bool setClass) {
   TPlatform& p = P();
   String title = WindowTitle();
   title = title.substr(0, title.find(u'\0'));  // X properties of text end at a NUL
-  std::string name = Utf8(title);
+  std::string name = ToUtf8(title);
   Atom utf8String = XInternAtom(p.display, "UTF8_STRING", False);
   for (const char* property : {"_NET_WM_NAME", "_NET_WM_ICON_NAME"}) {
     XChangeProperty(p.display, window, XInternAtom(p.display, property, False), utf8String, 8,

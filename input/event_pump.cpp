@@ -12,6 +12,7 @@
 #include "runtime/startup.h"
 #include "runtime/system_driver.h"
 #include "runtime/termination.h"
+#include "runtime/text.h"
 
 namespace kelpora {
 
@@ -130,29 +131,28 @@ XIC TextContext(Display* display) {
   return textInput.context;
 }
 
+// Control characters (Return, Tab, Backspace, Escape) are keys, not text.
+std::string WithoutControls(std::string typed) {
+  std::erase_if(typed, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return typed;
+}
+
 // The UTF-8 text of a key press: through the input context when there is
 // one, otherwise the keysym's Latin-1 character.
 std::string TypedText(Display* display, XKeyEvent& event) {
   char text[64];
   KeySym keysym = 0;
-  int length = 0;
   if (XIC context = TextContext(display)) {
     Status status = 0;
-    length = Xutf8LookupString(context, &event, text, sizeof text - 1, &keysym, &status);
-    if (status != XLookupChars && status != XLookupBoth) length = 0;
-  } else {
-    length = XLookupString(&event, text, sizeof text - 1, &keysym, nullptr);
-    if (length > 0 && static_cast<unsigned char>(text[0]) >= 0x80) {
-      const unsigned char c = static_cast<unsigned char>(text[0]);
-      text[0] = static_cast<char>(0xC0 | (c >> 6));
-      text[1] = static_cast<char>(0x80 | (c & 0x3F));
-      length = 2;
-    }
+    const int length = Xutf8LookupString(context, &event, text, sizeof text - 1, &keysym, &status);
+    if ((status != XLookupChars && status != XLookupBoth) || length <= 0) return {};
+    return WithoutControls(std::string(text, static_cast<size_t>(length)));
   }
-  std::string typed(text, length > 0 ? static_cast<size_t>(length) : 0);
-  // Control characters (Return, Tab, Backspace, Escape) are keys, not text.
-  std::erase_if(typed, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-  return typed;
+  const int length = XLookupString(&event, text, sizeof text - 1, &keysym, nullptr);
+  std::string typed;
+  // Latin-1: each byte is the code point of the same value.
+  for (int i = 0; i < length; ++i) AppendUtf8(typed, static_cast<unsigned char>(text[i]));
+  return WithoutControls(std::move(typed));
 }
 
 void PushKeyEvent(TInputEventKind kind, int32_t code, Time time, bool repeat) {

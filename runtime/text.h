@@ -20,6 +20,11 @@ String FromBytes(std::string_view bytes);
 // another name and a NUL would cut it short.
 std::optional<std::string> ToPathBytes(std::u16string_view text);
 
+// Appends the UTF-8 bytes of one code point (0 to 0x10FFFF).
+void AppendUtf8(std::string& out, uint32_t codePoint);
+// UTF-8 of 16-bit text: surrogate pairs join, an unpaired one becomes U+FFFD.
+std::string ToUtf8(std::u16string_view text);
+
 String FormatInt(int64_t value);   // decimal
 String FormatFloat(float value);   // "%#.9g"
 String FormatDouble(double value); // "%#.17lg"

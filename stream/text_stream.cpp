@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/text.h"
+
 namespace kelpora {
 
 Ref<TTextStream> stdioText;
@@ -45,21 +47,7 @@ void EncodeChar(std::string& out, int encoding, int c) {
       return;
     case TEXT_UTF8:
       if (c < 0 || c > 0x10FFFF) c = REPLACEMENT;
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-      } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      }
+      AppendUtf8(out, static_cast<uint32_t>(c));
       return;
     case TEXT_UTF16BE:
     case TEXT_UTF16LE:
