@@ -137,7 +137,7 @@ class TGNetPeer : public TObject {
   std::vector<uint8_t> plain_;
   std::unique_ptr<uint8_t[]> frame_;
   size_t frameGot_ = 0;
-  size_t frameSize_ = 0;  // sealed bytes after the length, once the length is in
+  size_t frameSize_ = 0;     // sealed bytes after the length, once the length is in
   int64_t lastTakenMs_ = 0;  // when the connection last took bytes or had none to take
   bool down_ = false;        // closed, or failed to send
   bool ended_ = false;       // the other side ended the connection

@@ -256,8 +256,8 @@ TEST(GNetNetwork, HostsWithoutTheSameKeyRefuseEachOther) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hostKey + " / " + c.peerKey);
     Node host, peer;
-    for (auto [node, key, marker] : {std::tuple{&host, c.hostKey, "91000"},
-                                     std::tuple{&peer, c.peerKey, "91001"}}) {
+    for (auto [node, key, marker] :
+         {std::tuple{&host, c.hostKey, "91000"}, std::tuple{&peer, c.peerKey, "91001"}}) {
       if (!key.empty()) node->Tell(key);
       node->Tell(std::string("create o\nint o 0 ") + marker);
     }
@@ -365,8 +365,8 @@ class TamperingProxy {
 // The receiver drops the peer whose stream was altered (its objects go) and
 // applies nothing of what came from the altered frame on; both stay up.
 TEST(GNetNetwork, KeyedHostDropsAPeerWhoseFramesWereAltered) {
-  for (auto change : {TamperingProxy::FLIP, TamperingProxy::DROP, TamperingProxy::SWAP,
-                      TamperingProxy::REPEAT}) {
+  for (auto change :
+       {TamperingProxy::FLIP, TamperingProxy::DROP, TamperingProxy::SWAP, TamperingProxy::REPEAT}) {
     SCOPED_TRACE(change);
     Node a, b;
     a.Tell(KEY_A);
@@ -388,7 +388,8 @@ TEST(GNetNetwork, KeyedHostDropsAPeerWhoseFramesWereAltered) {
     EXPECT_EQ(a.Await("peers "), "peers 0");
     a.Tell("seen");
     // A repeated frame follows the genuine one, which was applied.
-    EXPECT_EQ(a.Await("seen"), change == TamperingProxy::REPEAT ? "seen 92001 92002" : "seen 92001");
+    EXPECT_EQ(a.Await("seen"),
+              change == TamperingProxy::REPEAT ? "seen 92001 92002" : "seen 92001");
     EXPECT_NE(a.Dump().count(92000), 0u);
     auto own = b.Dump();
     for (int marker : {92001, 92002, 92003}) EXPECT_NE(own.count(marker), 0u) << marker;
