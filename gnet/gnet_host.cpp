@@ -542,6 +542,15 @@ Ref<TGNetPeer> TGNetHost::AddPeer(const Ref<TSocket>& tcp) {
   }
   for (;;) {
     int32_t result = GatherHello(*greeting);
+    // A keyed host sends its challenge with its hello: without a key, this
+    // side refuses it here, so that Connect fails with the reason noted.
+    uint8_t next[GNET_HEADER_SIZE];
+    if (result > 0 && !key_ &&
+        tcp->Recv(next, GNET_HEADER_SIZE, MSG_PEEK | MSG_DONTWAIT) == GNET_HEADER_SIZE &&
+        IsGNetChallenge(next)) {
+      greeting->reason = "the host requires a session key, this host has none";
+      result = -1;
+    }
     if (result > 0) return FinishHello(*greeting);
     int64_t left = greeting->deadline - NowMs();
     if (result < 0 || left <= 0) {

@@ -41,6 +41,10 @@ bool IsHeader(const uint8_t* bytes, int32_t id, size_t total) {
 
 }  // namespace
 
+bool IsGNetChallenge(const uint8_t* header) {
+  return IsHeader(header, GNET_CHALLENGE_ID, GNET_CHALLENGE_SIZE);
+}
+
 TGNetKey::TGNetKey(const std::vector<uint8_t>& bytes) {
   if (bytes.size() != GNET_KEY_SIZE) RaiseError(u"GNet session key must be 32 bytes");
   std::memcpy(bytes_.data(), bytes.data(), GNET_KEY_SIZE);

@@ -250,7 +250,7 @@ TEST(GNetNetwork, HostsWithoutTheSameKeyRefuseEachOther) {
     const char* peerReason;
   } cases[] = {
       {KEY_A, KEY_B, "connected 0", "another session key", "another session key"},
-      {KEY_A, "", "connected 1", "the peer has no session key", "requires a session key"},
+      {KEY_A, "", "connected 0", "no session key", "requires a session key"},
       {"", KEY_A, "connected 0", "requires a session key", "no session key"},
   };
   for (const Case& c : cases) {
