@@ -118,6 +118,8 @@ class TGNetPeer : public TObject {
   bool FillSealed(size_t want);
   // Keyed: moves plain_ into out_ as frames.
   void Seal();
+  // Writes as much of out_ as the connection takes now.
+  void Write();
   // The packet Receive returned last, once nobody else holds it (with its
   // payload, reused when the next one has the same size), or a new one: a
   // steady stream of changes allocates nothing per packet.
