@@ -343,7 +343,8 @@ void TGNetHost::SendMessage(const Ref<TGNetObject>& message, const Ref<TGNetObje
   const Ref<TGNetPeer>& peer = target->peer;
   if (!peer) return;
   SendTo(peer.get(), message->MessagePacket(target->id));
-  peer->Flush();
+  // Keyed, it goes sealed with the rest at the Sync's end: one frame, not one per message.
+  if (!peer->Keyed()) peer->Flush();
 }
 
 int32_t TGNetHost::AllocId() {
@@ -408,7 +409,7 @@ void TGNetHost::Refuse(Greeting& greeting, const char* timeout) {
 }
 
 std::unique_ptr<TGNetHost::Greeting> TGNetHost::StartHello(const Ref<TSocket>& tcp,
-                                                             bool initiator) {
+                                                           bool initiator) {
   tcp->SetTcpNoDelay(1);
   auto greeting = std::make_unique<Greeting>();
   greeting->tcp = tcp;
@@ -463,8 +464,8 @@ int32_t TGNetHost::GatherHello(Greeting& greeting) {
       greeting.reason = ended;
       return -1;
     }
-    int32_t got = greeting.tcp->Recv(into, std::min(static_cast<int32_t>(want), waiting),
-                                     MSG_DONTWAIT);
+    int32_t got =
+        greeting.tcp->Recv(into, std::min(static_cast<int32_t>(want), waiting), MSG_DONTWAIT);
     if (got <= 0) {
       greeting.reason = ended;
       return -1;
@@ -541,6 +542,15 @@ Ref<TGNetPeer> TGNetHost::AddPeer(const Ref<TSocket>& tcp) {
   }
   for (;;) {
     int32_t result = GatherHello(*greeting);
+    // A keyed host sends its challenge with its hello: without a key, this
+    // side refuses it here, so that Connect fails with the reason noted.
+    uint8_t next[GNET_HEADER_SIZE];
+    if (result > 0 && !key_ &&
+        tcp->Recv(next, GNET_HEADER_SIZE, MSG_PEEK | MSG_DONTWAIT) == GNET_HEADER_SIZE &&
+        IsGNetChallenge(next)) {
+      greeting->reason = "the host requires a session key, this host has none";
+      result = -1;
+    }
     if (result > 0) return FinishHello(*greeting);
     int64_t left = greeting->deadline - NowMs();
     if (result < 0 || left <= 0) {

@@ -65,8 +65,9 @@ class TGNetHost : public TObject {
   // Raises "Out of GNet object IDs" when all 4095 ids are taken.
   Ref<TGNetObject> CreateObject();
   Ref<TGNetObject> CreateMessage();
-  // Sends the message's slots to the peer that owns `target`; nothing for a
-  // local target. (The root's SendMessage stays reachable beside it.)
+  // Sends the message's slots to the peer that owns `target` (keyed, at the
+  // next Sync); nothing for a local target. (The root's SendMessage stays
+  // reachable beside it.)
   using TObject::SendMessage;
   void SendMessage(const Ref<TGNetObject>& message, const Ref<TGNetObject>& target);
   int32_t Listen(int32_t port);

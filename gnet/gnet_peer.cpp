@@ -50,7 +50,9 @@ Ref<TGNetPeer> TGNetPeer::Create(const Ref<TSocket>& tcp, const Ref<TSocket>& ud
 }
 
 int32_t TGNetPeer::Update() {
-  if (!down_) Flush();
+  // Keyed, what is not sealed yet waits for the Sync's last Flush, so that
+  // a Sync's packets go out in one frame.
+  if (!down_) Write();
   if (down_ || ended_ || !connection || connection->Handle() < 0) {
     Close();
     return 0;
@@ -262,9 +264,15 @@ bool TGNetPeer::Congested() const {
 
 void TGNetPeer::Flush() {
   if (session_ && !plain_.empty()) Seal();
-  bool took = Queued() == 0;
-  while (Queued() > 0) {
-    size_t count = std::min(Queued(), static_cast<size_t>(INT_MAX));
+  Write();
+}
+
+void TGNetPeer::Write() {
+  // Only what is in out_: keyed, plain_ is not on the wire yet.
+  auto unsent = [this] { return out_.size() - outPos_; };
+  bool took = unsent() == 0;
+  while (unsent() > 0) {
+    size_t count = std::min(unsent(), static_cast<size_t>(INT_MAX));
     int32_t sent = SendBytes(out_.data() + outPos_, static_cast<int32_t>(count));
     if (sent <= 0) break;
     outPos_ += static_cast<size_t>(sent);

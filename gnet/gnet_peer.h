@@ -118,6 +118,8 @@ class TGNetPeer : public TObject {
   bool FillSealed(size_t want);
   // Keyed: moves plain_ into out_ as frames.
   void Seal();
+  // Writes as much of out_ as the connection takes now.
+  void Write();
   // The packet Receive returned last, once nobody else holds it (with its
   // payload, reused when the next one has the same size), or a new one: a
   // steady stream of changes allocates nothing per packet.
@@ -137,7 +139,7 @@ class TGNetPeer : public TObject {
   std::vector<uint8_t> plain_;
   std::unique_ptr<uint8_t[]> frame_;
   size_t frameGot_ = 0;
-  size_t frameSize_ = 0;  // sealed bytes after the length, once the length is in
+  size_t frameSize_ = 0;     // sealed bytes after the length, once the length is in
   int64_t lastTakenMs_ = 0;  // when the connection last took bytes or had none to take
   bool down_ = false;        // closed, or failed to send
   bool ended_ = false;       // the other side ended the connection

@@ -13,8 +13,8 @@ namespace {
 
 static_assert(GNET_KEY_SIZE == crypto_kdf_KEYBYTES);
 static_assert(GNET_SEAL_OVERHEAD == crypto_secretstream_xchacha20poly1305_ABYTES);
-static_assert(GNET_PROOF_SIZE ==
-              GNET_HEADER_SIZE + crypto_auth_BYTES + crypto_secretstream_xchacha20poly1305_HEADERBYTES);
+static_assert(GNET_PROOF_SIZE == GNET_HEADER_SIZE + crypto_auth_BYTES +
+                                     crypto_secretstream_xchacha20poly1305_HEADERBYTES);
 static_assert(GNET_CHALLENGE_PAYLOAD == 32 + crypto_kx_PUBLICKEYBYTES);
 
 // Every host given the same passphrase must derive the same key without
@@ -40,6 +40,10 @@ bool IsHeader(const uint8_t* bytes, int32_t id, size_t total) {
 }
 
 }  // namespace
+
+bool IsGNetChallenge(const uint8_t* header) {
+  return IsHeader(header, GNET_CHALLENGE_ID, GNET_CHALLENGE_SIZE);
+}
 
 TGNetKey::TGNetKey(const std::vector<uint8_t>& bytes) {
   if (bytes.size() != GNET_KEY_SIZE) RaiseError(u"GNet session key must be 32 bytes");
@@ -228,9 +232,9 @@ int32_t TGNetHandshake::TakeProof(const uint8_t* bytes) {
     reason_ = "the peer holds another session key";
     return -1;
   }
-  if (crypto_secretstream_xchacha20poly1305_init_pull(
-          &session_->state_->pull, bytes + GNET_HEADER_SIZE + crypto_auth_BYTES, s.streamKey) !=
-      0) {
+  if (crypto_secretstream_xchacha20poly1305_init_pull(&session_->state_->pull,
+                                                      bytes + GNET_HEADER_SIZE + crypto_auth_BYTES,
+                                                      s.streamKey) != 0) {
     reason_ = "the peer's stream header is invalid";
     return -1;
   }

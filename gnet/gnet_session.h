@@ -18,6 +18,8 @@ constexpr size_t GNET_KEY_SIZE = 32;
 constexpr int32_t GNET_CHALLENGE_ID = 0x5E5;
 constexpr size_t GNET_CHALLENGE_PAYLOAD = 64;
 constexpr size_t GNET_CHALLENGE_SIZE = 4 + GNET_CHALLENGE_PAYLOAD;
+// Whether the 4 bytes at `header` start a challenge frame.
+bool IsGNetChallenge(const uint8_t* header);
 // The second: a proof of the key over both challenges and the header of the
 // sender's sealed stream.
 constexpr int32_t GNET_PROOF_ID = 0x5E6;

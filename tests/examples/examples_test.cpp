@@ -211,11 +211,12 @@ TEST(GNetPairExample, KeyedPeersJoinAndAPeerWithAnotherKeyIsRefused) {
   ExampleWindow guest("gnet_pair", {"join", "127.0.0.1", port, "--key-file", right});
   host.MovePointer(200, 150);
   bool seen = false;
-  for (int i = 0; i < 120 && !seen; ++i) seen = Near(guest.NextFrame().At(200, 150), 255, 200, 0, 2);
+  for (int i = 0; i < 120 && !seen; ++i)
+    seen = Near(guest.NextFrame().At(200, 150), 255, 200, 0, 2);
   EXPECT_TRUE(seen) << "the keyed guest does not see the host's pointer";
 
-  ProcessResult refused = RunProcess(
-      Example("gnet_pair"), {"join", "127.0.0.1", port, "--key-file", wrong});
+  ProcessResult refused =
+      RunProcess(Example("gnet_pair"), {"join", "127.0.0.1", port, "--key-file", wrong});
   EXPECT_EQ(refused.status, 1) << refused.err;
   EXPECT_EQ(refused.out.rfind("refused 127.0.0.1:" + port + ": ", 0), 0u) << refused.out;
   EXPECT_NE(refused.out.find("another session key"), std::string::npos) << refused.out;

@@ -250,14 +250,14 @@ TEST(GNetNetwork, HostsWithoutTheSameKeyRefuseEachOther) {
     const char* peerReason;
   } cases[] = {
       {KEY_A, KEY_B, "connected 0", "another session key", "another session key"},
-      {KEY_A, "", "connected 1", "the peer has no session key", "requires a session key"},
+      {KEY_A, "", "connected 0", "no session key", "requires a session key"},
       {"", KEY_A, "connected 0", "requires a session key", "no session key"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hostKey + " / " + c.peerKey);
     Node host, peer;
-    for (auto [node, key, marker] : {std::tuple{&host, c.hostKey, "91000"},
-                                     std::tuple{&peer, c.peerKey, "91001"}}) {
+    for (auto [node, key, marker] :
+         {std::tuple{&host, c.hostKey, "91000"}, std::tuple{&peer, c.peerKey, "91001"}}) {
       if (!key.empty()) node->Tell(key);
       node->Tell(std::string("create o\nint o 0 ") + marker);
     }
@@ -288,9 +288,14 @@ class TamperingProxy {
     thread_ = std::thread([this] { Run(); });
   }
   ~TamperingProxy() {
-    stop_ = true;
-    thread_.join();
+    Stop();
     close(listener_);
+  }
+  // Ends the proxy; everything the connecting side sent.
+  std::string Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return sent_;
   }
   int Port() { return BoundPort(listener_); }
   void Arm() { armed_ = true; }
@@ -323,6 +328,7 @@ class TamperingProxy {
       ssize_t n = recv(client, chunk, sizeof chunk, 0);
       if (n <= 0) break;
       up.append(chunk, static_cast<size_t>(n));
+      sent_.append(chunk, static_cast<size_t>(n));
       size_t pass = std::min(handshake, up.size());
       SendAll(server, up.substr(0, pass));
       handshake -= pass;
@@ -359,14 +365,15 @@ class TamperingProxy {
   Change change_;
   std::atomic<bool> stop_{false}, armed_{false};
   std::atomic<int> frames_{0};
+  std::string sent_;
   std::thread thread_;
 };
 
 // The receiver drops the peer whose stream was altered (its objects go) and
 // applies nothing of what came from the altered frame on; both stay up.
 TEST(GNetNetwork, KeyedHostDropsAPeerWhoseFramesWereAltered) {
-  for (auto change : {TamperingProxy::FLIP, TamperingProxy::DROP, TamperingProxy::SWAP,
-                      TamperingProxy::REPEAT}) {
+  for (auto change :
+       {TamperingProxy::FLIP, TamperingProxy::DROP, TamperingProxy::SWAP, TamperingProxy::REPEAT}) {
     SCOPED_TRACE(change);
     Node a, b;
     a.Tell(KEY_A);
@@ -374,8 +381,9 @@ TEST(GNetNetwork, KeyedHostDropsAPeerWhoseFramesWereAltered) {
     a.Tell("create o\nint o 0 92000");
     TamperingProxy proxy(a.Listen(), change);
     ASSERT_TRUE(b.Connect(proxy.Port()));
-    b.Tell("create x\nint x 0 92001");
-    ExpectEverywhere({&a}, 92001, " 0:1:92001");
+    // "sealed slot text": it travels, but never in the clear.
+    b.Tell("create x\nint x 0 92001\nstring x 1 7365616c656420736c6f742074657874");
+    ExpectEverywhere({&a}, 92001, " 0:1:92001 1:3:7365616c656420736c6f742074657874");
     ExpectEverywhere({&b}, 92000, " 0:1:92000");
     proxy.Arm();
     b.Tell("create y\nint y 0 92002");
@@ -388,10 +396,14 @@ TEST(GNetNetwork, KeyedHostDropsAPeerWhoseFramesWereAltered) {
     EXPECT_EQ(a.Await("peers "), "peers 0");
     a.Tell("seen");
     // A repeated frame follows the genuine one, which was applied.
-    EXPECT_EQ(a.Await("seen"), change == TamperingProxy::REPEAT ? "seen 92001 92002" : "seen 92001");
+    EXPECT_EQ(a.Await("seen"),
+              change == TamperingProxy::REPEAT ? "seen 92001 92002" : "seen 92001");
     EXPECT_NE(a.Dump().count(92000), 0u);
     auto own = b.Dump();
     for (int marker : {92001, 92002, 92003}) EXPECT_NE(own.count(marker), 0u) << marker;
+    std::string sent = proxy.Stop();
+    EXPECT_GT(sent.size(), 100u);
+    EXPECT_EQ(sent.find("sealed slot text"), std::string::npos);
   }
 }
 

@@ -1,11 +1,10 @@
 // One GNet host in a process of its own, driven by lines on standard input
-// (key HEX | passphrase TEXT | listen | connect PORT | peers | seen | create NAME | int/float NAME SLOT V | string NAME SLOT HEX
-// | close NAME | message MARKER SLOT V | dump) for the tests that connect several.
-// Prints "message ID SLOTS" for each message received; "dump" prints
-// "object MARKER REMOTE STATE" + " SLOT:KIND:VALUE" per filled slot, then "end",
-// where MARKER is the int in slot 0 (or minus the id); "refused NOTE" for each
-// connection refused, "peers N" on request, and on "seen" the markers of every
-// remote object this host was ever told of ("seen M1 M2 ...").
+// (key HEX | passphrase TEXT | listen | connect PORT | peers | seen | create NAME | int/float NAME
+// SLOT V | string NAME SLOT HEX | close NAME | message MARKER SLOT V | dump) for the tests that
+// connect several. Prints "message ID SLOTS" for each message received; "dump" prints "object
+// MARKER REMOTE STATE" + " SLOT:KIND:VALUE" per filled slot, then "end", where MARKER is the int in
+// slot 0 (or minus the id); "refused NOTE" for each connection refused, "peers N" on request, and
+// on "seen" the markers of every remote object this host was ever told of ("seen M1 M2 ...").
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>

@@ -70,7 +70,8 @@ TEST(GNetSession, FramesOpenOnlyUnalteredAndInOrder) {
     std::vector<int> opened;
     for (const auto& frame : frames) {
       uint8_t plain[40];
-      if (!receiver->Open(frame.data() + GNET_FRAME_HEADER, frame.size() - GNET_FRAME_HEADER, plain))
+      if (!receiver->Open(frame.data() + GNET_FRAME_HEADER, frame.size() - GNET_FRAME_HEADER,
+                          plain))
         break;
       opened.push_back(plain[0]);
     }
