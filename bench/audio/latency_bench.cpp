@@ -8,10 +8,6 @@
 // Needs the server of scripts/common.sh start_pulseaudio (KELPORA_PULSE_SINK).
 #include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,13 +17,14 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/alsa_device.h"
 #include "audio/software_mixer.h"
+#include "tests/audio/pulse_recorder.h"
 
 using namespace kelpora;
 
@@ -37,90 +34,27 @@ constexpr int CLICKS = 20;
 constexpr int CLICK_FRAMES = 256;
 constexpr int16_t CLICK_LEVEL = 20000;
 
-double NowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
+double NowMs() { return audiotest::MonotonicNs() / 1e6; }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// parec on the sink's monitor; each chunk stamped when it arrived.
-class Recorder {
- public:
-  explicit Recorder(const std::string& sink) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 1);
-      close(fds[0]);
-      close(fds[1]);
-      std::string device = sink + ".monitor";
-      execlp("parec", "parec", "-d", device.c_str(), "--raw", "--format=s16le", "--rate=44100",
-             "--channels=2", "--latency-msec=2", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    fd_ = fds[0];
-    thread_ = std::thread([this] {
-      int16_t chunk[8192];
-      for (pollfd p{fd_, POLLIN, 0}; poll(&p, 1, 5000) > 0;) {
-        ssize_t got = read(fd_, chunk, sizeof chunk);
-        if (got <= 0) return;
-        double now = NowMs();
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (ssize_t i = 0; i < got / 2; i += 2) left_.push_back(chunk[i]);
-        // Frame k of this chunk was captured (frames after it) / 44.1 ms before now.
-        ends_.push_back({left_.size(), now});
-      }
-    });
-  }
-  ~Recorder() {
-    if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
-    if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) close(fd_);
-  }
-  size_t Frames() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return left_.size();
-  }
-  // When the first loud frame at or after `from` was captured; -1 if none yet.
-  double LoudAt(size_t from, size_t* frame) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (size_t i = from; i < left_.size(); ++i)
-      if (std::abs(left_[i]) > CLICK_LEVEL / 2) {
-        auto end = std::find_if(ends_.begin(), ends_.end(), [&](auto& e) { return e.first > i; });
-        *frame = i;
-        return end->second - (end->first - 1 - i) / 44.1;
-      }
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<int16_t> left_;
-  std::vector<std::pair<size_t, double>> ends_;
-};
 
 // Starts CLICKS clicks through `click` (which returns when it was started) and
 // reports the latencies' median, spread and range.
 void MeasureClicks(benchmark::State& state, const std::function<double()>& click) {
   const char* sink = std::getenv("KELPORA_PULSE_SINK");
   if (!sink) return state.SkipWithError("needs KELPORA_PULSE_SINK (scripts/common.sh)");
-  Recorder recorder(sink);
-  for (int i = 0; i < 500 && recorder.Frames() == 0; ++i) SleepMs(10);
+  audiotest::PulseRecorder recorder(sink, 2);
+  recorder.WaitStarted(5000);
   std::vector<double> ms;
   for (auto _ : state) {
     for (int i = 0; i < CLICKS; ++i) {
-      size_t from = recorder.Frames(), frame = 0;
-      double started = click(), heard = -1;
-      for (int wait = 0; wait < 200 && (heard = recorder.LoudAt(from, &frame)) < 0; ++wait)
+      const size_t from = recorder.Frames();
+      const double started = click();
+      std::optional<size_t> frame;
+      for (int wait = 0; wait < 200 && !(frame = recorder.FirstLoudFrame(from, CLICK_LEVEL / 2));
+           ++wait)
         SleepMs(5);
-      if (heard >= 0) ms.push_back(heard - started);
+      if (frame) ms.push_back(recorder.CapturedNs(*frame) / 1e6 - started);
       SleepMs(150 + 37 * (i % 5));  // clicks fall on different parts of a period
     }
     state.SetIterationTime(1);

@@ -9,8 +9,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -23,6 +21,7 @@
 #include "process.h"
 #include "pulse_session.h"
 #include "tests/audio/alsa_config.h"
+#include "tests/audio/device_fifo.h"
 #include "tests/audio/test_signal.h"
 
 namespace kelpora::testing {
@@ -40,16 +39,13 @@ int Entries(const char* dir) {
 }
 
 TEST(AlsaDevice, WritesTheOfflineMixToTheDefaultPcmSampleForSample) {
-  char dir[] = "/tmp/kelpora-alsa-fifo-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string fifo = std::string(dir) + "/pcm";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  AlsaConfig config(FilePcm(fifo));
+  DeviceFifo fifo("pcm");
+  ASSERT_TRUE(fifo.made());
+  AlsaConfig config(FilePcm(fifo.path()));
   config.Apply();
   // Open first, so that the plugin's open of the FIFO does not wait; read at
   // whatever pace, the FIFO paces the device.
-  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
+  ASSERT_TRUE(fifo.OpenReader(false));
 
   auto* device = new alsaaudio;
   ASSERT_EQ(audio_open(std::unique_ptr<audiodevice>(device)), 0) << device->error();
@@ -59,44 +55,19 @@ TEST(AlsaDevice, WritesTheOfflineMixToTheDefaultPcmSampleForSample) {
   pcmsample* pcm = audio_newsample(CHIRP_FRAMES, 16, 2, 44100, chirp.data(), 0);
 
   // The same start rendered offline, one block per pass.
-  mixer reference(2048);
-  reference.outputRate = MIX_OUTPUT_RATE;
-  sound* voice = reference.start(pcm, nullptr, VOICE_ONCE | VOICE_PAUSED);
-  voice->setvolume(static_cast<int16_t>(0.7f * 4096));
-  voice->pause(false);
   const int blocks = CHIRP_FRAMES / alsaaudio::BLOCK_FRAMES + 1;
-  std::vector<int16_t> expected(2048 * blocks);
-  for (int i = 0; i < blocks; ++i) reference.mix(&expected[2048 * i]);
+  std::vector<int16_t> expected = OfflineChirpPasses(pcm, blocks);
 
   PlayChirp(pcm);
-  std::vector<uint8_t> stream;
   const size_t wanted = size_t(BLOCK_BYTES) * (blocks + 40);
-  while (stream.size() < wanted) {
-    pollfd p{reader, POLLIN, 0};
-    ASSERT_GT(poll(&p, 1, 10000), 0) << "the device stopped writing after " << stream.size();
-    uint8_t chunk[65536];
-    ssize_t got = read(reader, chunk, sizeof chunk);
-    if (got > 0)
-      stream.insert(stream.end(), chunk, chunk + got);
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no writer yet
-  }
+  std::vector<uint8_t> stream = fifo.ReadBytes(wanted, 10000);
+  EXPECT_GE(stream.size(), wanted) << "the device stopped writing";
   audio_close();
-  close(reader);
-  unlink(fifo.c_str());
-  rmdir(dir);
   audio_releasesample(pcm);
 
   // Silence until the pass that took the voice, then exactly the offline mix,
   // low byte first, left first.
-  size_t first = 0;
-  while (first < stream.size() && stream[first] == 0) ++first;
-  first -= first % BLOCK_BYTES;
-  ASSERT_LE(first + 2 * expected.size(), stream.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    uint16_t s = static_cast<uint16_t>(expected[i]);
-    ASSERT_EQ(stream[first + 2 * i] | stream[first + 2 * i + 1] << 8, s) << i;
-  }
+  ExpectMixAfterSilence(stream, BLOCK_BYTES, expected);
 }
 
 TEST(AlsaDevice, AThousandOpensAndClosesLeaveNoDescriptorThreadOrMemory) {

@@ -3,11 +3,7 @@
 // and when a write never returns. Without any device the program goes on.
 #include "audio/oss_device.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -16,6 +12,7 @@
 #include <vector>
 
 #include "process.h"
+#include "tests/audio/device_fifo.h"
 #include "tests/audio/test_signal.h"
 
 namespace kelpora::testing {
@@ -29,39 +26,22 @@ double MsSince(Clock::time_point t) {
 
 class OssFifo : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/kelpora-dsp-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    directory = dir;
-    path = directory + "/dsp";
-    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-  }
+  void SetUp() override { ASSERT_TRUE(fifo.made()); }
   void TearDown() override {
-    if (reader >= 0) close(reader);
+    fifo.CloseReader();
     audio_close();
-    unlink(path.c_str());
-    rmdir(directory.c_str());
   }
-  void Open() { ASSERT_EQ(audio_open(std::unique_ptr<audiodevice>(new linuxaudio(path))), 0); }
+  void Open() {
+    ASSERT_EQ(audio_open(std::unique_ptr<audiodevice>(new linuxaudio(fifo.path()))), 0);
+  }
   // Opens the reading end; returns once the output thread opened its end.
-  void OpenReader() { reader = open(path.c_str(), O_RDONLY); }
+  void OpenReader() { fifo.OpenReader(true); }
   // One read of at most a block; 0 at the end, -1 after `timeoutMs` of nothing.
-  int Read(uint8_t* block, int timeoutMs = 2000) {
-    pollfd p{reader, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) return -1;
-    return static_cast<int>(read(reader, block, linuxaudio::BUFFER_LENGTH));
-  }
-  // Reads to the end of the stream; the number of bytes, or -1 if it never ends.
-  long Drain(int timeoutMs = 3000) {
-    uint8_t block[linuxaudio::BUFFER_LENGTH];
-    long total = 0;
-    for (int got; (got = Read(block, timeoutMs)) != 0; total += got)
-      if (got < 0) return -1;
-    return total;
+  int Read(uint8_t* block, int timeoutMs = 10000) {
+    return fifo.Read(block, linuxaudio::BUFFER_LENGTH, timeoutMs);
   }
 
-  std::string directory, path;
-  int reader = -1;
+  DeviceFifo fifo{"dsp"};
 };
 
 TEST_F(OssFifo, WritesWholeLittleEndianBlocksLeftFirst) {
@@ -71,13 +51,7 @@ TEST_F(OssFifo, WritesWholeLittleEndianBlocksLeftFirst) {
   pcmsample* pcm = audio_newsample(CHIRP_FRAMES, 16, 2, 44100, chirp.data(), 0);
 
   // The same start rendered offline, one block per pass.
-  mixer reference(2048);
-  reference.outputRate = MIX_OUTPUT_RATE;
-  sound* voice = reference.start(pcm, nullptr, VOICE_ONCE | VOICE_PAUSED);
-  voice->setvolume(static_cast<int16_t>(0.7f * 4096));
-  voice->pause(false);
-  std::vector<int16_t> expected(2048 * 8);
-  for (int i = 0; i < 8; ++i) reference.mix(&expected[2048 * i]);
+  std::vector<int16_t> expected = OfflineChirpPasses(pcm, 8);
 
   PlayChirp(pcm);
   std::vector<uint8_t> stream;
@@ -87,24 +61,18 @@ TEST_F(OssFifo, WritesWholeLittleEndianBlocksLeftFirst) {
     stream.insert(stream.end(), block, block + sizeof block);
   }
   // Silence until the pass that took the voice, then exactly the offline mix.
-  size_t first = 0;
-  while (first < stream.size() && stream[first] == 0) ++first;
-  first -= first % linuxaudio::BUFFER_LENGTH;
-  ASSERT_LE(first + 8 * 4096, stream.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    uint16_t s = static_cast<uint16_t>(expected[i]);
-    ASSERT_EQ(stream[first + 2 * i], s & 0xFF) << i;
-    ASSERT_EQ(stream[first + 2 * i + 1], s >> 8) << i;
-  }
+  ASSERT_NO_FATAL_FAILURE(ExpectMixAfterSilence(stream, linuxaudio::BUFFER_LENGTH, expected));
   // Left first: the left side of the chirp starts at sin(0), the right does not.
   EXPECT_EQ(expected[0], 0);
   EXPECT_NE(expected[1], 0);
 
-  // Close returns as soon as the thread has closed the device.
-  std::thread drain([&] { EXPECT_GE(Drain(), 0); });
-  auto t = Clock::now();
+  // Close waits for the thread to close the device: it gives up only on a
+  // write that never returns.
+  std::thread drain([&] { EXPECT_GE(fifo.Drain(10000), 0); });
+  auto* device = static_cast<linuxaudio*>(audio_device());
+  device->close();
+  EXPECT_TRUE(device->finished()) << "close gave up on a thread that was ending";
   audio_close();
-  EXPECT_LT(MsSince(t), 2000);  // generous: a loaded machine must not fail it
   drain.join();
   audio_releasesample(pcm);
 }
@@ -117,28 +85,28 @@ TEST_F(OssFifo, CloseBeforeTheDeviceOpenedStopsTheThreadToo) {
   EXPECT_LT(MsSince(t), 5000) << "waited for an open that nobody answers";
   // Once the open goes through, the thread ends without playing on.
   OpenReader();
-  EXPECT_EQ(Drain(), 0);
+  EXPECT_EQ(fifo.Drain(10000), 0);
 }
 
 TEST_F(OssFifo, CloseGivesUpOnAWriteThatNeverReturns) {
   Open();
   OpenReader();  // never read: the FIFO fills and the write blocks
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto* device = static_cast<linuxaudio*>(audio_device());
   auto t = Clock::now();
   audio_close();
-  double waited = MsSince(t);
-  EXPECT_GE(waited, 4900);
-  EXPECT_LE(waited, 5500);
-  EXPECT_GT(Drain(), 0);  // then the thread finishes its write and ends
+  EXPECT_GE(MsSince(t), 4900) << "gave up before its time";
+  // The thread, still in its write, holds the device until it ends.
+  EXPECT_FALSE(device->finished()) << "close waited for the write instead of giving up";
+  EXPECT_GT(fifo.Drain(10000), 0);  // then the thread finishes its write and ends
 }
 
 TEST_F(OssFifo, AReaderThatGoesAwayEndsTheThreadNotTheProcess) {
-  auto* device = new linuxaudio(path);
+  auto* device = new linuxaudio(fifo.path());
   device->open();
   OpenReader();
-  close(reader);  // the next write fails with a broken pipe
-  reader = -1;
-  for (int i = 0; i < 200 && !device->finished(); ++i)
+  fifo.CloseReader();  // the next write fails with a broken pipe
+  for (int i = 0; i < 3000 && !device->finished(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(device->finished());  // ended, not spinning on failed writes
   EXPECT_FALSE(device->deviceopen());

@@ -1,6 +1,6 @@
 // The signal the device tests play: a stereo chirp, different on each side,
-// and the calls that start it (paused, at volume 0.7, then resumed), shared by
-// the probe that plays it and the tests that render it offline.
+// the calls that start it (paused, at volume 0.7, then resumed) and its
+// offline rendering, shared by the probe that plays it and the tests.
 #pragma once
 
 #include <cmath>
@@ -30,6 +30,19 @@ inline int PlayChirp(pcmsample* pcm) {
   audio_setvolume(h, 0.7f);
   audio_pausechannel(h, 0);
   return h;
+}
+
+// The chirp's first `passes` passes of 1024 frames as a mixer of its own
+// renders them, started as PlayChirp starts it.
+inline std::vector<int16_t> OfflineChirpPasses(pcmsample* pcm, int passes) {
+  mixer reference(2048);
+  reference.outputRate = MIX_OUTPUT_RATE;
+  sound* voice = reference.start(pcm, nullptr, VOICE_ONCE | VOICE_PAUSED);
+  voice->setvolume(static_cast<int16_t>(0.7f * 4096));
+  voice->pause(false);
+  std::vector<int16_t> out(2048 * passes);
+  for (int i = 0; i < passes; ++i) reference.mix(&out[2048 * i]);
+  return out;
 }
 
 }  // namespace kelpora::testing

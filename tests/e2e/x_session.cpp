@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "x_display.h"
+
 namespace kelpora::testing {
 
 namespace {
@@ -101,15 +103,7 @@ bool XSession::SendCloseRequest() {
   Display* display = AsDisplay(display_);
   Window target = FindDemoWindow(display, true);
   if (!target) return false;
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = target;
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(display, target, False, NoEventMask, &event);
-  XFlush(display);
+  testing::SendCloseRequest(display, target);
   return true;
 }
 

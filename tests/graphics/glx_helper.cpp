@@ -17,6 +17,7 @@
 #include "runtime/errors.h"
 #include "runtime/startup.h"
 #include "vex2d/graphics_mode.h"
+#include "x_display.h"
 
 using namespace kelpora;
 
@@ -53,14 +54,7 @@ void OnExit() {
 // What a window manager does when the user clicks the close button.
 void SendCloseRequest(uint64_t window) {
   Display* display = XOpenDisplay(nullptr);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(display, window, False, NoEventMask, &event);
+  kelpora::testing::SendCloseRequest(display, static_cast<Window>(window));
   XCloseDisplay(display);
 }
 

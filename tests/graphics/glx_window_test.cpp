@@ -114,14 +114,13 @@ TEST_F(GLXWindowTest, WindowedCanvasFallsBackToSoftwarePacing) {
   int32_t w, h, d, hz;
   CanvasSettings(w, h, d, hz);
   EXPECT_EQ(hz, 60);
-  // 60 paced frames take one second; the swaps that end the first and the
-  // last frame may take different times on a busy machine.
+  // 60 paced frames wait at least a second (the schedule itself is checked
+  // on a set clock in the vex2d tests); the swaps that end the first and the
+  // last frame may take different times.
   PresentFrame();
   int32_t first = ClockMs();
   for (int i = 0; i < 60; ++i) PresentFrame();
-  int32_t took = ClockDiff(ClockMs(), first);
-  EXPECT_GE(took, 950) << "frames did not wait their time";
-  EXPECT_LE(took, 2000) << "frames waited twice their time";
+  EXPECT_GE(ClockDiff(ClockMs(), first), 950) << "frames did not wait their time";
   OpenCanvas(320, 200, 0, 0);
   CanvasSettings(w, h, d, hz);
   EXPECT_EQ(hz, 85);

@@ -38,8 +38,7 @@ TEST_F(Clock, ReadsTheWallClockInMilliseconds) {
   DelayMs(30);
   int32_t passed = ClockDiff(ClockMs(), first);
   EXPECT_GE(passed, 30);
-  EXPECT_GE(ElapsedMs(start), 29.0);
-  EXPECT_LT(passed, 1000);
+  EXPECT_GE(ElapsedMs(start), 29.0);  // how long it waits: on a set clock below
 }
 
 TEST_F(Clock, DelayOfZeroOrLessReturnsAtOnce) {

@@ -38,20 +38,17 @@ TEST(ExitPath, HooksHaveNoLimitAndRunNewestFirst) {
   EXPECT_EQ(result.out, expected + kHooksInReverse);
 }
 
+// The runtime's own errors and foreign exceptions alike.
 TEST(ExitPath, UncaughtErrorPrintsTextWithoutLineEndAndExits255AfterHooks) {
-  auto result = Probe("error");
-  ASSERT_TRUE(result.exited);
-  EXPECT_EQ(result.status, 255);
-  EXPECT_EQ(result.err, "List index out of range");
-  EXPECT_EQ(result.out, kHooksInReverse);
-}
-
-TEST(ExitPath, UncaughtForeignExceptionAlsoExits255) {
-  auto result = Probe("std-error");
-  ASSERT_TRUE(result.exited);
-  EXPECT_EQ(result.status, 255);
-  EXPECT_EQ(result.err, "out of memory");
-  EXPECT_EQ(result.out, kHooksInReverse);
+  for (auto [scenario, text] :
+       {std::pair{"error", "List index out of range"}, {"std-error", "out of memory"}}) {
+    SCOPED_TRACE(scenario);
+    auto result = Probe(scenario);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, text);
+    EXPECT_EQ(result.out, kHooksInReverse);
+  }
 }
 
 TEST(ExitPath, InnermostHandlerReceivesTheError) {
