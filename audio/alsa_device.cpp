@@ -123,9 +123,21 @@ bool alsaaudio::waitforroom() {
   while (running_) {
     const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
     int err = static_cast<int>(avail);
-    if (avail >= buffer_ - queueframes()) return true;
+    const snd_pcm_sframes_t wanted = buffer_ - queueframes();
+    if (avail >= wanted) return true;
     // 0 on a timeout (the running flag is read again), 1 when there is room.
-    if (avail >= 0 && (err = snd_pcm_wait(pcm_, 1000)) >= 0) continue;
+    if (avail >= 0 && (err = snd_pcm_wait(pcm_, 1000)) >= 0) {
+      // Some plugins (PulseAudio's among them) wake as soon as any room
+      // appears, whatever avail_min says: sleep while the missing frames
+      // play instead of asking again at once.
+      const snd_pcm_sframes_t now = snd_pcm_avail_update(pcm_);
+      if (err == 1 && now >= 0 && now < wanted) {
+        const long ns = std::min<long>((wanted - now) * 1000000000L / MIX_OUTPUT_RATE, 10000000L);
+        const timespec pause = {0, ns};
+        nanosleep(&pause, nullptr);
+      }
+      continue;
+    }
     if (!recover(err, failed)) return false;
   }
   return true;
