@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -77,6 +78,36 @@ std::vector<int16_t> WithoutGaps(const std::vector<int16_t>& recorded, size_t fr
   return kept;
 }
 
+// A null sink of this test's own on the shared server: other tests play into
+// the server's default sink at the same time, and their sound must not mix
+// into this recording.
+class PrivateSink {
+ public:
+  PrivateSink() {
+    static int count = 0;
+    name_ = "chirp_" + std::to_string(getpid()) + "_" + std::to_string(++count);
+    module_ = Pactl("load-module module-null-sink sink_name=" + name_);
+  }
+  ~PrivateSink() {
+    if (!module_.empty()) Pactl("unload-module " + module_);
+  }
+  bool made() const { return !module_.empty(); }
+  const std::string& name() const { return name_; }
+
+ private:
+  static std::string Pactl(const std::string& arguments) {
+    std::string out;
+    if (FILE* p = popen(("pactl " + arguments + " 2>/dev/null").c_str(), "r")) {
+      char line[256];
+      while (std::fgets(line, sizeof line, p)) out += line;
+      if (pclose(p) != 0) out.clear();
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+  }
+  std::string name_, module_;
+};
+
 // Plays the chirp with the probe in `mode` under `env`, which must first print
 // `says`, and expects the recording to hold it whole after audio_play. The
 // delay is printed (it is measured in bench/).
@@ -86,14 +117,18 @@ void ExpectChirpRecorded(const char* mode, const std::vector<std::string>& env,
   EXPECT_NE(sink, nullptr) << "needs the PulseAudio server that scripts/run-tests starts "
                               "(scripts/common.sh: start_pulseaudio)";
   if (!sink) return;
+  PrivateSink own;
+  ASSERT_TRUE(own.made()) << "pactl could not add a null sink";
+  std::vector<std::string> environment = env;
+  environment.push_back("PULSE_SINK=" + own.name());
   std::vector<int16_t> expected = OfflineChirp();
 
-  audiotest::PulseRecorder recorder(sink, 5);
+  audiotest::PulseRecorder recorder(own.name(), 5);
   const bool started = recorder.WaitStarted(5000);
   EXPECT_TRUE(started) << "parec records nothing";
   if (!started) return;
 
-  ChildProcess probe(AUDIO_PROBE, {mode}, env);
+  ChildProcess probe(AUDIO_PROBE, {mode}, environment);
   ProcessResult r = probe.Wait(30000);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   recorder.Stop();
