@@ -38,16 +38,23 @@ stop_servers() {
   for pid in "${KELPORA_SERVER_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
 }
 
-# Starts Xvfb on a free display and exports DISPLAY; the display supports GLX through Mesa.
-start_xvfb() {
-  local fifo display
+# Starts Xvfb of `size` (WIDTHxHEIGHTxDEPTH) on a free display and puts its
+# name (":N") in the variable named `var`; the display supports GLX through Mesa.
+launch_xvfb() {
+  local size="$1" var="$2" fifo display
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp +extension GLX 3>"$fifo" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp +extension GLX 3>"$fifo" >/dev/null 2>&1 &
   KELPORA_SERVER_PIDS+=($!)
   read -r -t 20 display <"$fifo" || { echo "Xvfb did not start" >&2; rm -f "$fifo"; return 1; }
   rm -f "$fifo"
-  export DISPLAY=":$display"
+  printf -v "$var" ':%s' "$display"
+  export "${var?}"
+}
+
+# Starts Xvfb on a free display and exports DISPLAY.
+start_xvfb() {
+  launch_xvfb 1280x1024x24 DISPLAY || return 1
   echo "Xvfb running on $DISPLAY"
 }
 
@@ -56,14 +63,7 @@ start_xvfb() {
 # manager resizes and puts in full screen. Returns once openbox has taken the
 # screen (it names its check window on the root).
 start_xvfb_with_openbox() {
-  local fifo display
-  fifo=$(mktemp -u)
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp +extension GLX 3>"$fifo" >/dev/null 2>&1 &
-  KELPORA_SERVER_PIDS+=($!)
-  read -r -t 20 display <"$fifo" || { echo "Xvfb did not start" >&2; rm -f "$fifo"; return 1; }
-  rm -f "$fifo"
-  export KELPORA_WM_DISPLAY=":$display"
+  launch_xvfb 1024x768x24 KELPORA_WM_DISPLAY || return 1
   DISPLAY="$KELPORA_WM_DISPLAY" openbox --sm-disable >/dev/null 2>&1 &
   KELPORA_SERVER_PIDS+=($!)
   for _ in $(seq 200); do
